@@ -1,0 +1,215 @@
+#include "JSONValue.h"
+
+#include "DecodingError.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+#include <cmath>
+
+namespace orvane {
+
+const JSONValue* JSONValue::find(const QString& key) const {
+    if (!isObject()) {
+        return nullptr;
+    }
+    const auto& members = object();
+    const auto it = members.find(key);
+    return it == members.end() ? nullptr : &it->second;
+}
+
+JSONValue JSONValue::parse(const QByteArray& json) { return fromQJsonValue(json::parse(json)); }
+
+QJsonValue json::parse(const QByteArray& json) {
+    // QJsonDocument takes only objects and arrays at the top: wrap the text in a list.
+    QByteArray wrapped;
+    wrapped.reserve(json.size() + 2);
+    wrapped.append('[').append(json).append(']');
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(wrapped, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isArray() || doc.array().size() != 1) {
+        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
+                            QStringLiteral("The given data was not valid JSON."));
+    }
+    return doc.array().at(0);
+}
+
+JSONValue JSONValue::fromQJsonValue(const QJsonValue& value, const QStringList& codingPath) {
+    switch (value.type()) {
+    case QJsonValue::Null:
+        return {};
+    case QJsonValue::Bool:
+        return JSONValue(value.toBool());
+    case QJsonValue::Double:
+        return JSONValue(value.toDouble());
+    case QJsonValue::String:
+        return JSONValue(value.toString());
+    case QJsonValue::Object: {
+        Object members;
+        const QJsonObject source = value.toObject();
+        for (auto it = source.begin(); it != source.end(); ++it) {
+            QStringList path = codingPath;
+            path.append(it.key());
+            members.emplace(it.key(), fromQJsonValue(it.value(), path));
+        }
+        return JSONValue(std::move(members));
+    }
+    case QJsonValue::Array: {
+        Array items;
+        const QJsonArray source = value.toArray();
+        items.reserve(static_cast<size_t>(source.size()));
+        for (qsizetype i = 0; i < source.size(); ++i) {
+            QStringList path = codingPath;
+            path.append(QStringLiteral("Index %1").arg(i));
+            items.push_back(fromQJsonValue(source.at(i), path));
+        }
+        return JSONValue(std::move(items));
+    }
+    case QJsonValue::Undefined:
+        break;
+    }
+    throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath,
+                        QStringLiteral("Unsupported JSON value"));
+}
+
+QJsonValue JSONValue::toQJsonValue() const {
+    switch (type()) {
+    case Type::string:
+        return string();
+    case Type::number:
+        return number();
+    case Type::boolean:
+        return boolean();
+    case Type::object: {
+        QJsonObject out;
+        for (const auto& [key, member] : object()) {
+            out.insert(key, member.toQJsonValue());
+        }
+        return out;
+    }
+    case Type::array: {
+        QJsonArray out;
+        for (const auto& item : array()) {
+            out.append(item.toQJsonValue());
+        }
+        return out;
+    }
+    case Type::null:
+        break;
+    }
+    return QJsonValue(QJsonValue::Null);
+}
+
+namespace {
+
+void appendValue(QByteArray& out, const JSONValue& value) {
+    switch (value.type()) {
+    case JSONValue::Type::string:
+        json::appendString(out, value.string());
+        return;
+    case JSONValue::Type::number:
+        json::appendNumber(out, value.number());
+        return;
+    case JSONValue::Type::boolean:
+        out.append(value.boolean() ? "true" : "false");
+        return;
+    case JSONValue::Type::object: {
+        out.append('{');
+        bool first = true;
+        for (const auto& [key, member] : value.object()) {
+            if (!first) {
+                out.append(',');
+            }
+            first = false;
+            json::appendString(out, key);
+            out.append(':');
+            appendValue(out, member);
+        }
+        out.append('}');
+        return;
+    }
+    case JSONValue::Type::array: {
+        out.append('[');
+        bool first = true;
+        for (const auto& item : value.array()) {
+            if (!first) {
+                out.append(',');
+            }
+            first = false;
+            appendValue(out, item);
+        }
+        out.append(']');
+        return;
+    }
+    case JSONValue::Type::null:
+        out.append("null");
+        return;
+    }
+}
+
+} // namespace
+
+QByteArray JSONValue::toJson() const {
+    QByteArray out;
+    appendValue(out, *this);
+    return out;
+}
+
+namespace json {
+
+void appendString(QByteArray& out, QStringView text) {
+    static const char hex[] = "0123456789abcdef";
+    out.append('"');
+    const QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"':
+            out.append("\\\"");
+            break;
+        case '\\':
+            out.append("\\\\");
+            break;
+        case '\n':
+            out.append("\\n");
+            break;
+        case '\r':
+            out.append("\\r");
+            break;
+        case '\t':
+            out.append("\\t");
+            break;
+        case '\b':
+            out.append("\\b");
+            break;
+        case '\f':
+            out.append("\\f");
+            break;
+        default:
+            if (u < 0x20) {
+                out.append("\\u00").append(hex[u >> 4]).append(hex[u & 0xF]);
+            } else {
+                out.append(c);
+            }
+        }
+    }
+    out.append('"');
+}
+
+void appendNumber(QByteArray& out, double number) {
+    if (!std::isfinite(number)) {
+        throw EncodingError(QStringLiteral("Unable to encode %1 directly in JSON.").arg(number));
+    }
+    constexpr double kExactIntegers = 9007199254740992.0; // 2^53
+    if (number == std::trunc(number) && std::fabs(number) < kExactIntegers) {
+        out.append(QByteArray::number(static_cast<qint64>(number)));
+    } else {
+        out.append(QByteArray::number(number, 'g', QLocale::FloatingPointShortest));
+    }
+}
+
+} // namespace json
+
+} // namespace orvane
