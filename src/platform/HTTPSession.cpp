@@ -58,6 +58,11 @@ URLError::Code transportCode(QNetworkReply::NetworkError error, bool timedOut, b
 }
 
 bool isTransportLayer(QNetworkReply::NetworkError error) {
+    // A redirect we refuse to follow still leaves its 3xx answer, which is what we return.
+    if (error == QNetworkReply::InsecureRedirectError ||
+        error == QNetworkReply::TooManyRedirectsError) {
+        return false;
+    }
     // Qt numbers connection and proxy failures below 200; HTTP statuses map above.
     const int code = static_cast<int>(error);
     return code > 0 && code < 200;
