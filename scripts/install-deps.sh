@@ -8,7 +8,7 @@ packages=(
     qcoro-qt6-dev
     libgtest-dev libgmock-dev
     libcpp-httplib-dev libssl-dev
-    curl
+    curl lsof procps net-tools
 )
 
 missing=()

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+
+namespace orvane {
+
+// Cooperative cancellation for long-running coroutines: a waiter checks `isCancelled()` after
+// each suspension, and `sleep` wakes early when the token is cancelled.
+class CancelToken : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    bool isCancelled() const { return m_cancelled; }
+    void cancel();
+
+signals:
+    void cancelled();
+
+private:
+    bool m_cancelled = false;
+};
+
+// Suspends for `duration` on the event loop. Returns false when `token` (if any) was cancelled
+// before or during the wait.
+QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken* token = nullptr);
+
+} // namespace orvane

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "CommandResult.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <optional>
+
+namespace orvane {
+
+// Runs a tool by absolute path with an argument list (no shell), collecting both pipes while
+// it runs. Never throws: a launch failure is status 127 with the launch error as standard
+// error; a tool that outlives `timeout` is killed and reported as status 124.
+class ProcessRunner {
+public:
+    // Long enough for any tool we run, short enough that a hung one cannot stall us for ever.
+    static constexpr std::chrono::milliseconds kDefaultTimeout{60000};
+
+    static QCoro::Task<CommandResult>
+    run(QString executable, QStringList arguments,
+        std::optional<std::chrono::milliseconds> timeout = kDefaultTimeout);
+
+    // Text as UTF-8, or empty when the bytes are not valid UTF-8.
+    static QString decodeUTF8(const QByteArray& bytes);
+};
+
+} // namespace orvane

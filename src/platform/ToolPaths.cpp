@@ -1,0 +1,32 @@
+#include "ToolPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace orvane {
+
+ToolPaths ToolPaths::platformDefaults() {
+    ToolPaths paths;
+    paths.networksetup = QStringLiteral("/usr/sbin/networksetup");
+    paths.scutil = QStringLiteral("/usr/sbin/scutil");
+    // Debian keeps these two in /usr/bin; looking in /usr/sbin would make every port look free.
+    paths.netstat = QStringLiteral("/usr/bin/netstat");
+    paths.lsof = QStringLiteral("/usr/bin/lsof");
+    paths.kill = QStringLiteral("/bin/kill");
+    paths.ps = QStringLiteral("/bin/ps");
+    paths.curl = QStringLiteral("/usr/bin/curl");
+    paths.osascript = QStringLiteral("/usr/bin/osascript");
+    paths.shell = QStringLiteral("/bin/sh");
+    paths.singBoxCandidates = {resourcesDirectory() + QStringLiteral("/sing-box"),
+                               QStringLiteral("/opt/homebrew/bin/sing-box"),
+                               QStringLiteral("/usr/local/bin/sing-box")};
+    return paths;
+}
+
+QString ToolPaths::resourcesDirectory() {
+    const QString bin = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                     : QDir::currentPath();
+    return QDir::cleanPath(bin + QStringLiteral("/../share/orvane"));
+}
+
+} // namespace orvane
