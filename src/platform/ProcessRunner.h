@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandResult.h"
+#include "LocalizedError.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,22 @@
 #include <optional>
 
 namespace orvane {
+
+// A program that could not be started.
+class ProcessLaunchError : public LocalizedError {
+public:
+    ProcessLaunchError(QString program, QString reason)
+        : m_program(std::move(program)), m_reason(std::move(reason)) {}
+    const QString& program() const { return m_program; }
+    const QString& reason() const { return m_reason; }
+    QString localizedDescription() const override {
+        return QStringLiteral("无法启动 %1：%2").arg(m_program, m_reason);
+    }
+
+private:
+    QString m_program;
+    QString m_reason;
+};
 
 // Runs a tool by absolute path with an argument list (no shell), collecting both pipes while
 // it runs. Never throws: a launch failure is status 127 with the launch error as standard
