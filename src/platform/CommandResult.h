@@ -10,6 +10,8 @@ struct CommandResult {
     int status = 0;
     QString standardOutput;
     QString standardError;
+    // True when the tool could not be started at all (status is then 127).
+    bool launchFailed = false;
 
     // The non-empty ones of standard output and standard error, joined by a line feed.
     QString output() const;

@@ -79,6 +79,7 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
     CommandResult result;
     if (watch.failedToStart) {
         result.status = 127;
+        result.launchFailed = true;
         result.standardError = process->errorString();
         co_return result;
     }

@@ -24,6 +24,7 @@ CommandResult sh(const char* script, std::optional<std::chrono::milliseconds> ti
 TEST(ProcessRunnerTest, CollectsStatusAndBothPipes) {
     const CommandResult result = sh("printf 'out 中文'; printf 'err' >&2; exit 3");
     EXPECT_EQ(result.status, 3);
+    EXPECT_FALSE(result.launchFailed);
     EXPECT_EQ(result.standardOutput, QStringLiteral("out 中文"));
     EXPECT_EQ(result.standardError, QStringLiteral("err"));
     EXPECT_EQ(result.output(), QStringLiteral("out 中文\nerr"));
@@ -51,6 +52,7 @@ TEST(ProcessRunnerTest, MissingExecutableIsStatus127) {
     const CommandResult result = test::runTask(
         ProcessRunner::run(QStringLiteral("/nonexistent/tool"), QStringList{QStringLiteral("x")}));
     EXPECT_EQ(result.status, 127);
+    EXPECT_TRUE(result.launchFailed);
     EXPECT_TRUE(result.standardOutput.isEmpty());
     EXPECT_FALSE(result.standardError.isEmpty());
 }
