@@ -3,6 +3,7 @@
 #include "AppFolders.h"
 #include "AtomicFile.h"
 #include "CancelToken.h"
+#include "OneShotEvent.h"
 #include "ProcessRunner.h"
 #include "SingBoxRuntimeError.h"
 
@@ -16,8 +17,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-
-#include <QCoro/QCoroSignal>
 
 #include <algorithm>
 #include <csignal>
@@ -49,34 +48,6 @@ std::optional<qint32> parseInt32(const QString& text) {
     const int value = text.toInt(&ok);
     return ok ? std::optional<qint32>(value) : std::nullopt;
 }
-
-// Ends when the child has started or failed to.
-class StartWatch : public QObject {
-    Q_OBJECT
-public:
-    explicit StartWatch(QProcess* process) {
-        connect(process, &QProcess::started, this, [this] { finish(true); });
-        connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart) {
-                finish(false);
-            }
-        });
-    }
-    bool done = false;
-    bool started = false;
-
-signals:
-    void ended();
-
-private:
-    void finish(bool ok) {
-        if (!done) {
-            done = true;
-            started = ok;
-            emit ended();
-        }
-    }
-};
 
 } // namespace
 
@@ -452,12 +423,21 @@ SingBoxRuntimeCoordinator::startUnprivileged(QString executableURL, QString conf
     process->setStandardOutputFile(logURL, QIODevice::Append);
     process->setStandardErrorFile(logURL, QIODevice::Append);
 
-    StartWatch watch(process);
+    OneShotEvent launched;
+    bool started = false;
+    QObject::connect(process, &QProcess::started, &launched, [&launched, &started] {
+        started = true;
+        launched.set();
+    });
+    QObject::connect(process, &QProcess::errorOccurred, &launched,
+                     [&launched](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart) {
+                             launched.set();
+                         }
+                     });
     process->start();
-    if (!watch.done) {
-        co_await qCoro(&watch, &StartWatch::ended);
-    }
-    if (!watch.started) {
+    co_await launched.wait();
+    if (!started) {
         const QString reason = process->errorString();
         process->deleteLater();
         throw ProcessLaunchError(executableURL, reason);
@@ -580,5 +560,3 @@ QCoro::Task<void> SingBoxRuntimeCoordinator::reload(QString configURL) {
 }
 
 } // namespace orvane
-
-#include "SingBoxRuntimeCoordinator.moc"

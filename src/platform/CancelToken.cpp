@@ -1,9 +1,10 @@
 #include "CancelToken.h"
 
+#include "OneShotEvent.h"
+
 #include <QPointer>
 #include <QTimer>
 
-#include <QCoro/QCoroSignal>
 
 namespace orvane {
 
@@ -14,46 +15,22 @@ void CancelToken::cancel() {
     }
 }
 
-namespace {
-
-// Ends when its timer fires or the token is cancelled, whichever is first.
-class SleepWatch : public QObject {
-    Q_OBJECT
-public:
-    SleepWatch(std::chrono::milliseconds duration, CancelToken* token) {
-        m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, &SleepWatch::finish);
-        if (token) {
-            connect(token, &CancelToken::cancelled, this, &SleepWatch::finish);
-            connect(token, &QObject::destroyed, this, &SleepWatch::finish);
-        }
-        m_timer.start(duration);
-    }
-    bool done = false;
-
-signals:
-    void ended();
-
-private:
-    void finish() {
-        if (!done) {
-            done = true;
-            m_timer.stop();
-            emit ended();
-        }
-    }
-    QTimer m_timer;
-};
-
-} // namespace
 
 QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken* token) {
     QPointer<CancelToken> guard(token);
     if (token && token->isCancelled()) {
         co_return false;
     }
-    SleepWatch watch(duration, token);
-    co_await qCoro(&watch, &SleepWatch::ended);
+    OneShotEvent ended;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &ended, &OneShotEvent::set);
+    if (token) {
+        QObject::connect(token, &CancelToken::cancelled, &ended, &OneShotEvent::set);
+        QObject::connect(token, &QObject::destroyed, &ended, &OneShotEvent::set);
+    }
+    timer.start(duration);
+    co_await ended.wait();
     if (!token) {
         co_return true;
     }
@@ -62,5 +39,3 @@ QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken* toke
 }
 
 } // namespace orvane
-
-#include "CancelToken.moc"

@@ -1,46 +1,15 @@
 #include "ProcessRunner.h"
 
+#include "OneShotEvent.h"
+
 #include <QProcess>
 #include <QStringDecoder>
 #include <QTimer>
-
-#include <QCoro/QCoroSignal>
 
 #include <memory>
 
 namespace orvane {
 
-namespace {
-
-// Fires `ended` exactly once: after `finished`, or after a failure to start.
-class ProcessWatch : public QObject {
-    Q_OBJECT
-public:
-    explicit ProcessWatch(QProcess* process) {
-        connect(process, &QProcess::finished, this, &ProcessWatch::finish);
-        connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart) {
-                failedToStart = true;
-                finish();
-            }
-        });
-    }
-    bool done = false;
-    bool failedToStart = false;
-
-signals:
-    void ended();
-
-private:
-    void finish() {
-        if (!done) {
-            done = true;
-            emit ended();
-        }
-    }
-};
-
-} // namespace
 
 QString ProcessRunner::decodeUTF8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8);
@@ -55,7 +24,16 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
     process->setArguments(arguments);
     process->setProcessChannelMode(QProcess::SeparateChannels);
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    ProcessWatch watch(process.get());
+    OneShotEvent ended;
+    bool failedToStart = false;
+    QObject::connect(process.get(), &QProcess::finished, &ended, &OneShotEvent::set);
+    QObject::connect(process.get(), &QProcess::errorOccurred, &ended,
+                     [&ended, &failedToStart](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart) {
+                             failedToStart = true;
+                             ended.set();
+                         }
+                     });
 
     bool timedOut = false;
     QTimer timer;
@@ -71,13 +49,11 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
     if (timeout) {
         timer.start(*timeout);
     }
-    if (!watch.done) {
-        co_await qCoro(&watch, &ProcessWatch::ended);
-    }
+    co_await ended.wait();
     timer.stop();
 
     CommandResult result;
-    if (watch.failedToStart) {
+    if (failedToStart) {
         result.status = 127;
         result.launchFailed = true;
         result.standardError = process->errorString();
@@ -101,5 +77,3 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
 }
 
 } // namespace orvane
-
-#include "ProcessRunner.moc"
