@@ -1,0 +1,9 @@
+#include "TunnelConnection.h"
+
+namespace orvane {
+
+void TunnelConnection::stopVPNTunnel() {
+    ++m_stopCount;
+}
+
+} // namespace orvane
