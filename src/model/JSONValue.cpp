@@ -36,7 +36,25 @@ QJsonValue json::parse(const QByteArray& json) {
     return doc.array().at(0);
 }
 
-JSONValue JSONValue::fromQJsonValue(const QJsonValue& value, const QStringList& codingPath) {
+namespace {
+
+// Where a value sits, as a chain on the stack: the coding path is spelled out only for an
+// error, not copied for every member of a large tree.
+struct PathStep {
+    const PathStep* parent;
+    const QString* key; // nullptr for a list index
+    qsizetype index;
+};
+
+QStringList spellPath(const QStringList& base, const PathStep* step) {
+    QStringList tail;
+    for (; step != nullptr; step = step->parent) {
+        tail.prepend(step->key ? *step->key : QStringLiteral("Index %1").arg(step->index));
+    }
+    return base + tail;
+}
+
+JSONValue convert(const QJsonValue& value, const QStringList& base, const PathStep* step) {
     switch (value.type()) {
     case QJsonValue::Null:
         return {};
@@ -47,31 +65,36 @@ JSONValue JSONValue::fromQJsonValue(const QJsonValue& value, const QStringList& 
     case QJsonValue::String:
         return JSONValue(value.toString());
     case QJsonValue::Object: {
-        Object members;
+        JSONValue::Object members;
         const QJsonObject source = value.toObject();
         for (auto it = source.begin(); it != source.end(); ++it) {
-            QStringList path = codingPath;
-            path.append(it.key());
-            members.emplace(it.key(), fromQJsonValue(it.value(), path));
+            const QString key = it.key();
+            const PathStep next{step, &key, 0};
+            members.emplace_hint(members.end(), key, convert(it.value(), base, &next));
         }
         return JSONValue(std::move(members));
     }
     case QJsonValue::Array: {
-        Array items;
+        JSONValue::Array items;
         const QJsonArray source = value.toArray();
         items.reserve(static_cast<size_t>(source.size()));
         for (qsizetype i = 0; i < source.size(); ++i) {
-            QStringList path = codingPath;
-            path.append(QStringLiteral("Index %1").arg(i));
-            items.push_back(fromQJsonValue(source.at(i), path));
+            const PathStep next{step, nullptr, i};
+            items.push_back(convert(source.at(i), base, &next));
         }
         return JSONValue(std::move(items));
     }
     case QJsonValue::Undefined:
         break;
     }
-    throw DecodingError(DecodingError::Kind::dataCorrupted, codingPath,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, spellPath(base, step),
                         QStringLiteral("Unsupported JSON value"));
+}
+
+} // namespace
+
+JSONValue JSONValue::fromQJsonValue(const QJsonValue& value, const QStringList& codingPath) {
+    return convert(value, codingPath, nullptr);
 }
 
 QJsonValue JSONValue::toQJsonValue() const {
@@ -149,11 +172,75 @@ void appendValue(QByteArray& out, const JSONValue& value) {
     }
 }
 
+void appendIndent(QByteArray& out, int depth) {
+    out.append('\n');
+    out.append(2 * depth, ' ');
+}
+
+void appendPretty(QByteArray& out, const JSONValue& value, int depth) {
+    switch (value.type()) {
+    case JSONValue::Type::object: {
+        const auto& members = value.object();
+        if (members.empty()) {
+            out.append("{}");
+            return;
+        }
+        out.append('{');
+        bool first = true;
+        for (const auto& [key, member] : members) {
+            if (!first) {
+                out.append(',');
+            }
+            first = false;
+            appendIndent(out, depth + 1);
+            json::appendString(out, key);
+            out.append(" : ");
+            appendPretty(out, member, depth + 1);
+        }
+        appendIndent(out, depth);
+        out.append('}');
+        return;
+    }
+    case JSONValue::Type::array: {
+        const auto& items = value.array();
+        if (items.empty()) {
+            out.append("[]");
+            return;
+        }
+        out.append('[');
+        bool first = true;
+        for (const auto& item : items) {
+            if (!first) {
+                out.append(',');
+            }
+            first = false;
+            appendIndent(out, depth + 1);
+            appendPretty(out, item, depth + 1);
+        }
+        appendIndent(out, depth);
+        out.append(']');
+        return;
+    }
+    default:
+        appendValue(out, value);
+        return;
+    }
+}
+
 } // namespace
 
 QByteArray JSONValue::toJson() const {
     QByteArray out;
     appendValue(out, *this);
+    return out;
+}
+
+QByteArray JSONValue::toJson(Format format) const {
+    if (format == Format::compact) {
+        return toJson();
+    }
+    QByteArray out;
+    appendPretty(out, *this, 0);
     return out;
 }
 
@@ -163,8 +250,17 @@ void appendString(QByteArray& out, QStringView text) {
     static const char hex[] = "0123456789abcdef";
     out.append('"');
     const QByteArray utf8 = text.toUtf8();
-    for (const char c : utf8) {
+    // Copies the runs between escapes in one piece: large configurations are mostly text.
+    const char* run = utf8.constData();
+    const char* const end = run + utf8.size();
+    for (const char* p = run; p != end; ++p) {
+        const char c = *p;
         const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && c != '"' && c != '\\') {
+            continue;
+        }
+        out.append(run, p - run);
+        run = p + 1;
         switch (c) {
         case '"':
             out.append("\\\"");
@@ -188,13 +284,10 @@ void appendString(QByteArray& out, QStringView text) {
             out.append("\\f");
             break;
         default:
-            if (u < 0x20) {
-                out.append("\\u00").append(hex[u >> 4]).append(hex[u & 0xF]);
-            } else {
-                out.append(c);
-            }
+            out.append("\\u00").append(hex[u >> 4]).append(hex[u & 0xF]);
         }
     }
+    out.append(run, end - run);
     out.append('"');
 }
 

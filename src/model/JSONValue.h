@@ -56,8 +56,13 @@ public:
     static JSONValue fromQJsonValue(const QJsonValue& value, const QStringList& codingPath = {});
     QJsonValue toQJsonValue() const;
 
+    // `compact` has no white space; `prettySorted` indents by two spaces, one member or element
+    // a line, "key" : value, keys in sorted order (objects are ordered maps already).
+    enum class Format { compact, prettySorted };
+
     // Compact JSON text. Throws EncodingError for a NaN or an infinity.
     QByteArray toJson() const;
+    QByteArray toJson(Format format) const;
 
 private:
     std::variant<QString, double, bool, Object, Array, std::monostate> m_value{std::monostate{}};

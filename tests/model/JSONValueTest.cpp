@@ -95,3 +95,38 @@ TEST(JSONValueTest, DecodesInsideRecordsWithItsCodingPath) {
     EXPECT_EQ(config->find(QStringLiteral("a"))->array().at(1).find(QStringLiteral("b"))->string(),
               QStringLiteral("c"));
 }
+
+TEST(JSONValueTest, PrettySortedLayout) {
+    const JSONValue value = JSONValue::parse(
+        R"({"b":[1,{"z":true,"a":null}],"a":{},"c":[],"d":"x\"y","e":-2.5,"f":{"k":[[]]}})");
+    const QByteArray expected = "{\n"
+                                "  \"a\" : {},\n"
+                                "  \"b\" : [\n"
+                                "    1,\n"
+                                "    {\n"
+                                "      \"a\" : null,\n"
+                                "      \"z\" : true\n"
+                                "    }\n"
+                                "  ],\n"
+                                "  \"c\" : [],\n"
+                                "  \"d\" : \"x\\\"y\",\n"
+                                "  \"e\" : -2.5,\n"
+                                "  \"f\" : {\n"
+                                "    \"k\" : [\n"
+                                "      []\n"
+                                "    ]\n"
+                                "  }\n"
+                                "}";
+    EXPECT_EQ(value.toJson(JSONValue::Format::prettySorted), expected);
+    EXPECT_EQ(JSONValue::parse(expected), value);
+    EXPECT_EQ(value.toJson(JSONValue::Format::compact), value.toJson());
+    EXPECT_EQ(JSONValue(19090).toJson(JSONValue::Format::prettySorted), QByteArray("19090"));
+    // Escapes at both ends and next to each other.
+    EXPECT_EQ(JSONValue(QStringLiteral("\"\"x\r\n")).toJson(JSONValue::Format::prettySorted),
+              QByteArray("\"\\\"\\\"x\\r\\n\""));
+    EXPECT_EQ(JSONValue(JSONValue::Array{}).toJson(JSONValue::Format::prettySorted),
+              QByteArray("[]"));
+    EXPECT_THROW(JSONValue(JSONValue::Array{JSONValue(std::nan(""))})
+                     .toJson(JSONValue::Format::prettySorted),
+                 EncodingError);
+}

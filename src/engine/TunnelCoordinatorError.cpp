@@ -1,0 +1,27 @@
+#include "TunnelCoordinatorError.h"
+
+namespace orvane {
+
+TunnelCoordinatorError TunnelCoordinatorError::commandFailed(QString text) {
+    return TunnelCoordinatorError(Case::commandFailed, std::move(text));
+}
+
+TunnelCoordinatorError TunnelCoordinatorError::missingProtocolConfig() {
+    return TunnelCoordinatorError(Case::missingProtocolConfig, QString());
+}
+
+QString TunnelCoordinatorError::localizedDescription() const {
+    switch (m_case) {
+    case Case::commandFailed:
+        // A tool that failed silently still needs a sentence.
+        if (m_text.trimmed().isEmpty()) {
+            return QStringLiteral("协议内核命令执行失败。");
+        }
+        return m_text;
+    case Case::missingProtocolConfig:
+        return QStringLiteral("没有可用的协议配置。");
+    }
+    return {};
+}
+
+} // namespace orvane

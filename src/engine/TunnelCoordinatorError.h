@@ -1,0 +1,35 @@
+#pragma once
+
+#include "LocalizedError.h"
+
+#include <QString>
+
+namespace orvane {
+
+// Failures of the tunnel coordinator's own steps: a tool or check that failed with a text the
+// user sees, or a protocol configuration with nothing to run.
+class TunnelCoordinatorError : public LocalizedError {
+public:
+    enum class Case { commandFailed, missingProtocolConfig };
+
+    static TunnelCoordinatorError commandFailed(QString text);
+    static TunnelCoordinatorError missingProtocolConfig();
+
+    Case errorCase() const { return m_case; }
+    // The carried text of commandFailed, as given.
+    const QString& text() const { return m_text; }
+
+    QString localizedDescription() const override;
+
+    friend bool operator==(const TunnelCoordinatorError& a, const TunnelCoordinatorError& b) {
+        return a.m_case == b.m_case && a.m_text == b.m_text;
+    }
+
+private:
+    TunnelCoordinatorError(Case c, QString text) : m_case(c), m_text(std::move(text)) {}
+
+    Case m_case;
+    QString m_text;
+};
+
+} // namespace orvane
