@@ -10,6 +10,10 @@ TunnelCoordinatorError TunnelCoordinatorError::missingProtocolConfig() {
     return TunnelCoordinatorError(Case::missingProtocolConfig, QString());
 }
 
+TunnelCoordinatorError TunnelCoordinatorError::reloadRollbackFailed(QString text) {
+    return TunnelCoordinatorError(Case::reloadRollbackFailed, std::move(text));
+}
+
 QString TunnelCoordinatorError::localizedDescription() const {
     switch (m_case) {
     case Case::commandFailed:
@@ -20,6 +24,8 @@ QString TunnelCoordinatorError::localizedDescription() const {
         return m_text;
     case Case::missingProtocolConfig:
         return QStringLiteral("没有可用的协议配置。");
+    case Case::reloadRollbackFailed:
+        return QStringLiteral("配置热重载失败且未能恢复原配置，连接已中断：") + m_text;
     }
     return {};
 }

@@ -10,13 +10,16 @@ namespace orvane {
 // user sees, or a protocol configuration with nothing to run.
 class TunnelCoordinatorError : public LocalizedError {
 public:
-    enum class Case { commandFailed, missingProtocolConfig };
+    enum class Case { commandFailed, missingProtocolConfig, reloadRollbackFailed };
 
     static TunnelCoordinatorError commandFailed(QString text);
     static TunnelCoordinatorError missingProtocolConfig();
+    // A hot reload failed and putting the previous configuration back failed too: sing-box is
+    // no longer running, so the connection is gone. The text is the reload's own failure.
+    static TunnelCoordinatorError reloadRollbackFailed(QString text);
 
     Case errorCase() const { return m_case; }
-    // The carried text of commandFailed, as given.
+    // The carried text of commandFailed and reloadRollbackFailed, as given.
     const QString& text() const { return m_text; }
 
     QString localizedDescription() const override;

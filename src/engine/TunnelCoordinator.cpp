@@ -1,0 +1,610 @@
+#include "TunnelCoordinator.h"
+
+#include "AppFolders.h"
+#include "AtomicFile.h"
+#include "CancelToken.h"
+#include "JSONValue.h"
+#include "ProcessRunner.h"
+#include "SingBoxConfigRewriter.h"
+#include "TunnelCoordinatorError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QUuid>
+
+#include <exception>
+
+namespace orvane {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QList<int> portRange() {
+    QList<int> ports;
+    for (int port = 19090; port <= 19109; ++port) {
+        ports << port;
+    }
+    return ports;
+}
+
+QStringList defaultAIDomainSuffixes() {
+    return {QStringLiteral("openai.com"),        QStringLiteral("chatgpt.com"),
+            QStringLiteral("oaistatic.com"),     QStringLiteral("oaiusercontent.com"),
+            QStringLiteral("openai.azureedge.net"), QStringLiteral("anthropic.com"),
+            QStringLiteral("claude.ai"),         QStringLiteral("statsigapi.net"),
+            QStringLiteral("segment.io"),        QStringLiteral("sentry.io")};
+}
+
+const QString kConfigKept = QStringLiteral("本地协议配置已保存用于菜单热重载。");
+const QString kProxyOn = QStringLiteral("macOS 系统代理模式已启用。");
+const QString kProxyOff = QStringLiteral("macOS 系统代理当前关闭，仅本地代理端口可用。");
+const QString kDomesticDirect = QStringLiteral("国内 App 图片与 CDN 已启用直连保护。");
+const QString kQuickStart = QStringLiteral("快速连接已通过本地代理出网检测。");
+const QString kWebPassed = QStringLiteral("本地代理连通性检测通过。");
+const QString kAIPassed = QStringLiteral("AI 增强模式连通性检测通过。");
+const QString kWebFailed = QStringLiteral("本地代理已启动，但外网连通性检测失败，已自动回滚。");
+const QString kAIFailed =
+    QStringLiteral("AI 增强模式已启动，但 OpenAI/Claude 连通性检测未通过，正在切换其他节点。");
+const QString kNotConfirmed = QStringLiteral("系统代理设置未生效，已自动回滚。");
+const QString kSwitchNotApplied = QStringLiteral("系统代理设置未生效，请允许 Orvane 修改网络设置后重试。");
+const QString kProxyRestored = QStringLiteral("已恢复 macOS 系统代理设置。");
+const QString kProxyLost = QStringLiteral("系统代理未生效，已尝试重新设置但仍为空。");
+const QString kConnectionGone = QStringLiteral("连接已断开，本次操作已取消。");
+
+std::optional<int> parseStatus(const QString& text) {
+    static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+    if (!decimal.match(text).hasMatch()) {
+        return std::nullopt;
+    }
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+QString trimBlanksAndTabs(const QString& line) {
+    qsizetype begin = 0;
+    qsizetype end = line.size();
+    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (begin < end && blank(line.at(begin))) {
+        ++begin;
+    }
+    while (end > begin && blank(line.at(end - 1))) {
+        --end;
+    }
+    return line.mid(begin, end - begin);
+}
+
+} // namespace
+
+TunnelCoordinator::ProbeURLs TunnelCoordinator::ProbeURLs::defaults() {
+    return {{QStringLiteral("https://www.google.com/generate_204"),
+             QStringLiteral("https://www.gstatic.com/generate_204")},
+            {QStringLiteral("https://chatgpt.com/"), QStringLiteral("https://api.openai.com/v1/models"),
+             QStringLiteral("https://claude.ai/"), QStringLiteral("https://api.anthropic.com/")}};
+}
+
+TunnelCoordinator::TunnelCoordinator(ToolPaths tools, ProbeURLs probes,
+                                     std::shared_ptr<TunnelPreferences> tunnelPreferences,
+                                     QObject* parent)
+    : QObject(parent), macOSProxyPortRange(portRange()), aiDomainSuffixes(defaultAIDomainSuffixes()),
+      m_tools(std::move(tools)), m_probes(std::move(probes)),
+      m_sleep([](std::chrono::milliseconds d) -> QCoro::Task<void> { co_await sleepFor(d); }),
+      m_networkExtension(std::make_unique<NetworkExtensionTunnelCoordinator>(
+          QStringLiteral("com.orvane.macos.PacketTunnel"), QStringLiteral("Orvane"),
+          std::move(tunnelPreferences))),
+      m_singBox(std::make_unique<SingBoxRuntimeCoordinator>(m_tools)),
+      m_systemProxyManager(std::make_unique<MacOSSystemProxyManager>(m_tools)) {}
+
+TunnelCoordinator::~TunnelCoordinator() = default;
+
+void TunnelCoordinator::setSleepFunction(SleepFunction sleep) { m_sleep = std::move(sleep); }
+
+// --- configuration files -------------------------------------------------------------------
+
+void TunnelCoordinator::cleanupLegacyEndpointConfigFiles(const QString& folder) {
+    SingBoxConfigRewriter::cleanupLegacyEndpointConfigFiles(folder);
+}
+
+QByteArray TunnelCoordinator::configData(const JSONValue& value) {
+    return SingBoxConfigRewriter::configData(value);
+}
+
+QByteArray TunnelCoordinator::macOSSystemProxyConfigData(const QByteArray& source,
+                                                         OutboundMode outboundMode,
+                                                         int localProxyPort,
+                                                         bool aiEnhancedModeEnabled) const {
+    return SingBoxConfigRewriter::rewrite(source, outboundMode, localProxyPort,
+                                          aiEnhancedModeEnabled, aiProxyPort, aiDomainSuffixes);
+}
+
+QString TunnelCoordinator::protocolsDirectory() {
+    const QString folder = AppFolders::applicationSupportDirectory() + QStringLiteral("/Protocols");
+    AtomicFile::makeDirectory(folder);
+    return folder;
+}
+
+// --- node start ----------------------------------------------------------------------------
+
+QCoro::Task<TunnelActivation> TunnelCoordinator::connect(ProtocolConfiguration protocolConfiguration,
+                                                         OutboundMode outboundMode,
+                                                         bool aiEnhancedModeEnabled,
+                                                         bool systemProxyEnabled, bool quickStart) {
+    const quint64 generation = advanceGeneration();
+    co_await m_systemProxyManager->disableLocalProxy(true);
+    const int port = co_await chooseLocalProxyPort(aiEnhancedModeEnabled);
+
+    const QString folder = protocolsDirectory();
+    cleanupLegacyEndpointConfigFiles(folder);
+    const QString file = folder + QStringLiteral("/orvane-active.json");
+    const QByteArray source = SingBoxConfigRewriter::sourceBytes(protocolConfiguration);
+    const QByteArray adapted =
+        macOSSystemProxyConfigData(source, outboundMode, port, aiEnhancedModeEnabled);
+    AtomicFile::write(file, adapted, 0600);
+    activeConfigURL = file;
+
+    TunnelActivation activation = co_await connectWithSingBox(file, port, aiEnhancedModeEnabled,
+                                                              systemProxyEnabled, quickStart);
+    activation.recoveryNotes << co_await thirdPartyNetworkWarnings(false);
+    if (m_generation != generation) {
+        // Disconnected while starting: what this start brought up must not stay behind.
+        co_await m_singBox->stop(true);
+        throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+    }
+    activeMode = activation.mode;
+    activeProxyPort = activation.proxyPort;
+    activeAIProxyPort = aiEnhancedModeEnabled ? std::optional<int>(aiProxyPort) : std::nullopt;
+    co_return activation;
+}
+
+// --- connect sequence ----------------------------------------------------------------------
+
+QCoro::Task<TunnelActivation> TunnelCoordinator::connectWithSingBox(QString configURL, int port,
+                                                                    bool aiEnhancedModeEnabled,
+                                                                    bool systemProxyEnabled,
+                                                                    bool quickStart) {
+    const quint64 generation = m_generation;
+    TunnelActivation activation = co_await m_singBox->start(configURL);
+    const QStringList webNotes = co_await validateProxyConnection(port);
+    QStringList aiNotes;
+    if (aiEnhancedModeEnabled) {
+        aiNotes = co_await validateAIProxyConnection(aiProxyPort);
+    }
+
+    QStringList proxyNotes;
+    if (systemProxyEnabled) {
+        const auto enabled = co_await enableProxyFor(port, generation);
+        if (!enabled) {
+            throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+        }
+        proxyNotes = *enabled;
+        std::exception_ptr failure;
+        try {
+            co_await confirm(port, generation);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            co_await m_singBox->stop(true);
+            try {
+                const QString pid = SingBoxRuntimeCoordinator::runtimeDirectory() +
+                                    QStringLiteral("/sing-box.pid");
+                const QList<int> ports{port, aiProxyPort};
+                co_await m_singBox->cleanupStaleRuntime(pid, ports, false);
+            } catch (...) {
+            }
+            co_await m_systemProxyManager->disableLocalProxy(true);
+            std::rethrow_exception(failure);
+        }
+    } else {
+        co_await m_systemProxyManager->disableLocalProxy(true);
+    }
+
+    QStringList& notes = activation.recoveryNotes;
+    notes << kConfigKept << webNotes << aiNotes << (systemProxyEnabled ? kProxyOn : kProxyOff)
+          << kDomesticDirect << proxyNotes;
+    if (quickStart) {
+        notes << kQuickStart;
+    }
+    if (port != macOSProxyPort) {
+        notes << QStringLiteral("默认端口被占用，已自动切换本地代理端口为 %1。").arg(port);
+    }
+    if (aiEnhancedModeEnabled) {
+        notes << QStringLiteral("AI 专用代理入口已启用：127.0.0.1:%1。").arg(aiProxyPort);
+    }
+    co_return activation;
+}
+
+QCoro::Task<QStringList> TunnelCoordinator::validateProxyConnection(int port) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (const QString& url : m_probes.web.mid(0, 2)) {
+            const int status = co_await proxyHTTPStatus(port, url);
+            if (status >= 200 && status <= 399) {
+                co_return QStringList{kWebPassed};
+            }
+        }
+        co_await m_sleep(500ms);
+    }
+    throw TunnelCoordinatorError::commandFailed(kWebFailed);
+}
+
+QCoro::Task<QStringList> TunnelCoordinator::validateAIProxyConnection(int port) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        for (const QString& url : m_probes.ai) {
+            const int status = co_await proxyHTTPStatus(port, url);
+            if (status >= 200 && status <= 499) {
+                co_return QStringList{kAIPassed};
+            }
+        }
+        co_await m_sleep(1500ms);
+    }
+    throw TunnelCoordinatorError::commandFailed(kAIFailed);
+}
+
+QCoro::Task<std::optional<QStringList>> TunnelCoordinator::enableProxyFor(int port,
+                                                                         quint64 generation) {
+    if (m_generation != generation) {
+        co_return std::nullopt;
+    }
+    // Checked again once the manager's turn comes: a disconnect may be ahead of us.
+    auto stillWanted = [this, generation] { return m_generation == generation; };
+    QStringList notes = co_await m_systemProxyManager->enableLocalProxy(port, stillWanted);
+    if (m_generation != generation) {
+        co_return std::nullopt;
+    }
+    co_return notes;
+}
+
+QCoro::Task<void> TunnelCoordinator::confirm(int port, quint64 generation) {
+    if (co_await systemProxyPointsToLocalProxy(port)) {
+        co_return;
+    }
+    if (!co_await enableProxyFor(port, generation)) {
+        throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+    }
+    co_await m_sleep(300ms);
+    if (!co_await systemProxyPointsToLocalProxy(port)) {
+        throw TunnelCoordinatorError::commandFailed(kNotConfirmed);
+    }
+}
+
+QCoro::Task<void> TunnelCoordinator::confirmSystemProxy(int port) {
+    co_await confirm(port, m_generation);
+}
+
+QCoro::Task<void> TunnelCoordinator::confirmSystemProxyApplied(int port) {
+    co_await confirm(port, m_generation);
+}
+
+QCoro::Task<bool> TunnelCoordinator::proxyWebConnectivityAvailable(int port) {
+    for (const QString& url : m_probes.web.mid(0, 2)) {
+        const int status = co_await proxyHTTPStatus(port, url);
+        if (status >= 200 && status <= 399) {
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+QCoro::Task<bool> TunnelCoordinator::aiProxyConnectivityAvailable(int port) {
+    for (const QString& url : m_probes.ai) {
+        const int status = co_await proxyHTTPStatus(port, url);
+        if (status >= 200 && status <= 499) {
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+QCoro::Task<int> TunnelCoordinator::proxyHTTPStatus(int port, QString url) {
+    const QStringList arguments{QStringLiteral("--socks5-hostname"),
+                                QStringLiteral("127.0.0.1:%1").arg(port),
+                                QStringLiteral("--connect-timeout"),
+                                QStringLiteral("1.5"),
+                                QStringLiteral("--max-time"),
+                                QStringLiteral("2"),
+                                QStringLiteral("-L"),
+                                QStringLiteral("-sS"),
+                                QStringLiteral("-o"),
+                                QStringLiteral("/dev/null"),
+                                QStringLiteral("-w"),
+                                QStringLiteral("%{http_code}"),
+                                url};
+    QString output;
+    try {
+        output = co_await runProcess(m_tools.curl, arguments);
+    } catch (...) {
+        output.clear();
+    }
+    co_return parseStatus(output.trimmed()).value_or(0);
+}
+
+QCoro::Task<bool> TunnelCoordinator::systemProxyPointsToLocalProxy(int port) {
+    QString output;
+    try {
+        const QStringList arguments{QStringLiteral("--proxy")};
+        output = co_await runProcess(m_tools.scutil, arguments);
+    } catch (...) {
+        co_return false;
+    }
+    const QString portText = QString::number(port);
+    const bool hasHost = output.contains(QLatin1String("127.0.0.1"));
+    const bool hasPort = output.contains(QStringLiteral("HTTPPort : ") + portText) ||
+                         output.contains(QStringLiteral("HTTPSPort : ") + portText) ||
+                         output.contains(QStringLiteral("SOCKSPort : ") + portText);
+    const bool enabled = output.contains(QLatin1String("HTTPEnable : 1")) ||
+                         output.contains(QLatin1String("HTTPSEnable : 1")) ||
+                         output.contains(QLatin1String("SOCKSEnable : 1"));
+    co_return hasHost && hasPort && enabled;
+}
+
+QCoro::Task<QString> TunnelCoordinator::runProcess(QString executable, QStringList arguments) {
+    const CommandResult result = co_await ProcessRunner::run(executable, std::move(arguments));
+    if (result.launchFailed) {
+        throw ProcessLaunchError(executable, result.standardError);
+    }
+    if (result.status != 0) {
+        throw TunnelCoordinatorError::commandFailed(
+            result.standardError.isEmpty() ? result.standardOutput : result.standardError);
+    }
+    co_return result.standardOutput;
+}
+
+// --- upkeep --------------------------------------------------------------------------------
+
+QCoro::Task<void> TunnelCoordinator::sweepStaleRuntime() {
+    QString pid;
+    try {
+        pid = SingBoxRuntimeCoordinator::runtimeDirectory() + QStringLiteral("/sing-box.pid");
+    } catch (...) {
+        co_return;
+    }
+    QList<int> ports{aiProxyPort};
+    ports << macOSProxyPortRange;
+    try {
+        co_await m_singBox->cleanupStaleRuntime(pid, ports, false);
+    } catch (...) {
+        // Foreign listeners and survivors are the port choice's and the start's business.
+    }
+}
+
+QCoro::Task<int> TunnelCoordinator::chooseLocalProxyPort(bool aiEnhancedModeEnabled) {
+    co_await sweepStaleRuntime();
+    if (aiEnhancedModeEnabled && !co_await isTCPPortAvailable(aiProxyPort)) {
+        throw TunnelCoordinatorError::commandFailed(
+            QStringLiteral("AI 专用代理端口 %1 已被占用，请退出占用该端口的程序后重试。").arg(aiProxyPort));
+    }
+    for (int port : macOSProxyPortRange) {
+        if (co_await isTCPPortAvailable(port)) {
+            co_return port;
+        }
+    }
+    co_return macOSProxyPort;
+}
+
+QCoro::Task<bool> TunnelCoordinator::isTCPPortAvailable(int port) {
+    const QStringList arguments{QStringLiteral("-nP"), QStringLiteral("-iTCP:%1").arg(port),
+                                QStringLiteral("-sTCP:LISTEN"), QStringLiteral("-t")};
+    try {
+        co_await runProcess(m_tools.lsof, arguments);
+    } catch (...) {
+        co_return true;
+    }
+    co_return false;
+}
+
+QCoro::Task<TunnelHealthCheck> TunnelCoordinator::connectionHealthCheck(int systemProxyPort,
+                                                                        bool aiEnhancedModeEnabled,
+                                                                        bool systemProxyEnabled) {
+    const quint64 generation = m_generation;
+    SystemProxyRepairResult repair = SystemProxyRepairResult::notNeeded();
+    if (systemProxyEnabled && !co_await systemProxyPointsToLocalProxy(systemProxyPort)) {
+        const auto notes = co_await enableProxyFor(systemProxyPort, generation);
+        if (!notes) {
+            co_return TunnelHealthCheck{false, kConnectionGone};
+        }
+        co_await m_sleep(300ms);
+        if (!co_await systemProxyPointsToLocalProxy(systemProxyPort)) {
+            co_return TunnelHealthCheck{false, kProxyLost};
+        }
+        repair = SystemProxyRepairResult::reappliedWith(*notes);
+    }
+    if (!co_await proxyWebConnectivityAvailable(systemProxyPort)) {
+        co_return TunnelHealthCheck{
+            false, QStringLiteral("系统代理入口 127.0.0.1:%1 外网保活失败。").arg(systemProxyPort)};
+    }
+    if (aiEnhancedModeEnabled && !co_await aiProxyConnectivityAvailable(aiProxyPort)) {
+        co_return TunnelHealthCheck{
+            false, QStringLiteral("AI 专用入口 127.0.0.1:%1 OpenAI/Claude 保活失败。").arg(aiProxyPort)};
+    }
+    if (!systemProxyEnabled) {
+        co_return TunnelHealthCheck{true, QStringLiteral("本地代理保活通过，系统代理当前关闭。")};
+    }
+    co_return TunnelHealthCheck{true, healthSummary(aiEnhancedModeEnabled, repair)};
+}
+
+QString TunnelCoordinator::healthSummary(bool aiEnhancedModeEnabled,
+                                         const SystemProxyRepairResult& repair) {
+    const QString base = aiEnhancedModeEnabled ? QStringLiteral("系统代理与 AI 专用入口保活通过。")
+                                               : QStringLiteral("系统代理保活通过。");
+    if (!repair.reapplied) {
+        return base;
+    }
+    const QString detail = repair.notes.isEmpty() ? QStringLiteral("已重新设置 macOS 系统代理。")
+                                                  : repair.notes.mid(0, 2).join(QLatin1Char(' '));
+    return base + QStringLiteral(" 检测到系统代理曾丢失，") + detail;
+}
+
+QCoro::Task<QStringList> TunnelCoordinator::setSystemProxyEnabled(bool enabled, int port) {
+    if (!enabled) {
+        co_await m_systemProxyManager->disableLocalProxy(true);
+        co_return QStringList{kProxyRestored};
+    }
+    const quint64 generation = m_generation;
+    const auto notes = co_await enableProxyFor(port, generation);
+    if (!notes) {
+        co_return QStringList{};
+    }
+    if (!co_await systemProxyPointsToLocalProxy(port)) {
+        throw TunnelCoordinatorError::commandFailed(kSwitchNotApplied);
+    }
+    co_return *notes;
+}
+
+void TunnelCoordinator::clearRecord() {
+    activeConfigURL.reset();
+    activeMode.reset();
+    activeProxyPort.reset();
+    activeAIProxyPort.reset();
+}
+
+QCoro::Task<void> TunnelCoordinator::disconnect() {
+    advanceGeneration();
+    if (!activeConfigURL || activeConfigURL->isEmpty()) {
+        co_return;
+    }
+    if (activeMode == TunnelActivation::Mode::singBox) {
+        co_await m_singBox->stop(true);
+        co_await m_systemProxyManager->disableLocalProxy(true);
+    } else if (activeMode == TunnelActivation::Mode::networkExtension) {
+        auto manager = co_await m_networkExtension->loadOrCreateManager();
+        manager->connection().stopVPNTunnel();
+    }
+    clearRecord();
+}
+
+QCoro::Task<void> TunnelCoordinator::cleanupRuntimeArtifacts(bool allowProxyAuthorization) {
+    advanceGeneration();
+    co_await m_singBox->stop(allowProxyAuthorization);
+    co_await sweepStaleRuntime();
+    co_await m_systemProxyManager->disableLocalProxy(allowProxyAuthorization);
+    clearRecord();
+}
+
+bool TunnelCoordinator::isOrvaneRouteLine(const QString& line) {
+    for (const char* marker : {"172.19.0.1", "172.19.0.2", "172.19.0.3", "fdfe:dcba:9876"}) {
+        if (line.contains(QLatin1String(marker))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QCoro::Task<QStringList> TunnelCoordinator::thirdPartyNetworkWarnings(bool checkSystemProxy) {
+    QStringList warnings;
+    QString routes;
+    bool routesRead = true;
+    try {
+        const QStringList arguments{QStringLiteral("-rn"), QStringLiteral("-f"), QStringLiteral("inet")};
+        routes = co_await runProcess(m_tools.netstat, arguments);
+    } catch (...) {
+        routesRead = false;
+    }
+    if (routesRead) {
+        static const char* const prefixes[] = {"default", "0/1",  "1 ",   "2/7",     "4/6",
+                                               "8/5",     "16/4", "32/3", "64/2",    "128.0/1",
+                                               "198.18.0/16"};
+        QStringList foreign;
+        for (const QString& line : routes.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QString trimmed = trimBlanksAndTabs(line);
+            if (!trimmed.contains(QLatin1String("utun")) || isOrvaneRouteLine(line)) {
+                continue;
+            }
+            for (const char* prefix : prefixes) {
+                if (trimmed.startsWith(QLatin1String(prefix))) {
+                    foreign << line;
+                    break;
+                }
+            }
+        }
+        if (!foreign.isEmpty()) {
+            warnings << QStringLiteral("检测到可能存在其它 VPN/TUN 路由：") +
+                            foreign.mid(0, 3).join(QChar(0xFF1B));
+        }
+    }
+    if (checkSystemProxy) {
+        try {
+            const QStringList arguments{QStringLiteral("--proxy")};
+            const QString proxies = co_await runProcess(m_tools.scutil, arguments);
+            if (proxies.contains(QLatin1String("HTTPEnable : 1")) ||
+                proxies.contains(QLatin1String("HTTPSEnable : 1")) ||
+                proxies.contains(QLatin1String("SOCKSEnable : 1"))) {
+                warnings << QStringLiteral(
+                    "检测到系统 HTTP/HTTPS/SOCKS 代理仍处于开启状态，可能影响流量归属。");
+            }
+        } catch (...) {
+        }
+    }
+    co_return warnings;
+}
+
+// --- hot reload ----------------------------------------------------------------------------
+
+QCoro::Task<void> TunnelCoordinator::reload(ProtocolConfiguration protocolConfiguration,
+                                            OutboundMode outboundMode, bool aiEnhancedModeEnabled,
+                                            bool systemProxyEnabled) {
+    const quint64 generation = m_generation;
+    if (activeMode != TunnelActivation::Mode::singBox) {
+        throw TunnelCoordinatorError::commandFailed(
+            QStringLiteral("当前连接模式不支持热重载，请断开后重新连接。"));
+    }
+    if (!activeConfigURL) {
+        throw TunnelCoordinatorError::commandFailed(QStringLiteral("未找到当前运行配置，无法热重载。"));
+    }
+    const QString active = *activeConfigURL;
+    const int port = activeProxyPort.value_or(macOSProxyPort);
+    const QByteArray fresh = macOSSystemProxyConfigData(
+        SingBoxConfigRewriter::sourceBytes(protocolConfiguration), outboundMode, port,
+        aiEnhancedModeEnabled);
+
+    std::optional<QByteArray> previous;
+    {
+        QFile file(active);
+        if (file.open(QIODevice::ReadOnly)) {
+            previous = file.readAll();
+        }
+    }
+    const QString temporary = QFileInfo(active).absolutePath() + QStringLiteral("/orvane-reload-") +
+                              QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                              QStringLiteral(".json");
+
+    std::exception_ptr failure;
+    try {
+        AtomicFile::write(temporary, fresh, 0600);
+        co_await m_singBox->validate(temporary);
+        AtomicFile::write(active, fresh, 0600);
+        co_await m_singBox->reload(active);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (failure) {
+        bool restored = false;
+        if (previous) {
+            try {
+                // Private like every configuration file, also when put back.
+                AtomicFile::write(active, *previous, 0600);
+                co_await m_singBox->reload(active);
+                restored = true;
+            } catch (...) {
+            }
+        }
+        QFile::remove(temporary);
+        if (!restored && !m_singBox->isChildRunning()) {
+            throw TunnelCoordinatorError::reloadRollbackFailed(describeError(failure));
+        }
+        std::rethrow_exception(failure);
+    }
+
+    if (m_generation == generation) {
+        if (systemProxyEnabled) {
+            co_await enableProxyFor(activeProxyPort.value_or(macOSProxyPort), generation);
+        } else {
+            co_await m_systemProxyManager->disableLocalProxy(true);
+        }
+    }
+    QFile::remove(temporary);
+}
+
+} // namespace orvane
