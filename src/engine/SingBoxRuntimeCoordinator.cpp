@@ -289,10 +289,12 @@ QCoro::Task<void> SingBoxRuntimeCoordinator::terminate(qint32 pid, bool allowPri
     }
     co_await sendSignal(pid, std::nullopt);
     co_await m_sleep(250ms);
-    if (co_await processExists(pid)) {
+    const bool survived = co_await processExists(pid);
+    if (survived) {
         co_await sendSignal(pid, QStringLiteral("-9"));
     }
-    if (allowPrivilege && co_await processExists(pid)) {
+    const bool stillThere = allowPrivilege && co_await processExists(pid);
+    if (stillThere) {
         try {
             const QList<qint32> one{pid};
             co_await terminatePrivileged(one);
@@ -331,14 +333,16 @@ QCoro::Task<QStringList> SingBoxRuntimeCoordinator::cleanupStaleRuntime(QString 
         for (qint32 pid : own) {
             co_await sendSignal(pid, std::nullopt);
             co_await m_sleep(250ms);
-            if (co_await processExists(pid)) {
+            const bool survived = co_await processExists(pid);
+            if (survived) {
                 co_await sendSignal(pid, QStringLiteral("-9"));
             }
         }
         co_await m_sleep(250ms);
         QList<qint32> survivors;
         for (qint32 pid : own) {
-            if (co_await processExists(pid)) {
+            const bool survived = co_await processExists(pid);
+            if (survived) {
                 survivors << pid;
             }
         }
@@ -480,9 +484,11 @@ QCoro::Task<TunnelActivation> SingBoxRuntimeCoordinator::start(QString configURL
     m_lastLogURL = logURL;
     co_await checkConfig(*executable, configURL);
 
-    if (auto activation = co_await startUnprivileged(*executable, configURL, logURL, ports.first())) {
-        activation->recoveryNotes = firstNotes + activation->recoveryNotes;
-        co_return *activation;
+    auto first = co_await startUnprivileged(*executable, configURL, logURL, ports.first());
+    if (first) {
+        TunnelActivation activation = *first;
+        activation.recoveryNotes = firstNotes + activation.recoveryNotes;
+        co_return activation;
     }
     if (!isAddressInUse(logTail(logURL))) {
         throw SingBoxRuntimeError::exitedEarly(logTail(logURL));
@@ -492,9 +498,11 @@ QCoro::Task<TunnelActivation> SingBoxRuntimeCoordinator::start(QString configURL
     // one more clean-up, this time with administrator rights, and one relaunch.
     const QStringList secondNotes = co_await cleanupStaleRuntime(pidURL, ports, true);
     resetRuntimeFiles(logURL, pidURL);
-    if (auto activation = co_await startUnprivileged(*executable, configURL, logURL, ports.first())) {
-        activation->recoveryNotes = firstNotes + secondNotes + activation->recoveryNotes;
-        co_return *activation;
+    auto second = co_await startUnprivileged(*executable, configURL, logURL, ports.first());
+    if (second) {
+        TunnelActivation activation = *second;
+        activation.recoveryNotes = firstNotes + secondNotes + activation.recoveryNotes;
+        co_return activation;
     }
     throw SingBoxRuntimeError::exitedEarly(logTail(logURL));
 }
@@ -505,7 +513,8 @@ QCoro::Task<std::optional<qint32>> SingBoxRuntimeCoordinator::ownedPidFromFile(Q
         co_return std::nullopt;
     }
     // Nothing of ours writes this file, so its pid may since belong to another program.
-    if (!isOwnedSingBoxCommand(co_await commandLine(*pid))) {
+    const QString command = co_await commandLine(*pid);
+    if (!isOwnedSingBoxCommand(command)) {
         QFile::remove(pidURL);
         co_return std::nullopt;
     }
@@ -520,7 +529,8 @@ QCoro::Task<void> SingBoxRuntimeCoordinator::stop(bool allowPrivilege) {
     } catch (const LocalizedError&) {
         co_return;
     }
-    if (const auto pid = co_await ownedPidFromFile(directory + QStringLiteral("/sing-box.pid"))) {
+    const auto pid = co_await ownedPidFromFile(directory + QStringLiteral("/sing-box.pid"));
+    if (pid) {
         co_await terminate(*pid, allowPrivilege);
     }
 }

@@ -257,14 +257,17 @@ QCoro::Task<std::optional<QStringList>> TunnelCoordinator::enableProxyFor(int po
 }
 
 QCoro::Task<void> TunnelCoordinator::confirm(int port, quint64 generation) {
-    if (co_await systemProxyPointsToLocalProxy(port)) {
+    const bool applied = co_await systemProxyPointsToLocalProxy(port);
+    if (applied) {
         co_return;
     }
-    if (!co_await enableProxyFor(port, generation)) {
+    const auto reapplied = co_await enableProxyFor(port, generation);
+    if (!reapplied) {
         throw TunnelCoordinatorError::commandFailed(kConnectionGone);
     }
     co_await m_sleep(300ms);
-    if (!co_await systemProxyPointsToLocalProxy(port)) {
+    const bool appliedNow = co_await systemProxyPointsToLocalProxy(port);
+    if (!appliedNow) {
         throw TunnelCoordinatorError::commandFailed(kNotConfirmed);
     }
 }
@@ -371,12 +374,14 @@ QCoro::Task<void> TunnelCoordinator::sweepStaleRuntime() {
 
 QCoro::Task<int> TunnelCoordinator::chooseLocalProxyPort(bool aiEnhancedModeEnabled) {
     co_await sweepStaleRuntime();
-    if (aiEnhancedModeEnabled && !co_await isTCPPortAvailable(aiProxyPort)) {
+    const bool aiPortFree = !aiEnhancedModeEnabled || co_await isTCPPortAvailable(aiProxyPort);
+    if (!aiPortFree) {
         throw TunnelCoordinatorError::commandFailed(
             QStringLiteral("AI 专用代理端口 %1 已被占用，请退出占用该端口的程序后重试。").arg(aiProxyPort));
     }
     for (int port : macOSProxyPortRange) {
-        if (co_await isTCPPortAvailable(port)) {
+        const bool free = co_await isTCPPortAvailable(port);
+        if (free) {
             co_return port;
         }
     }
@@ -399,22 +404,27 @@ QCoro::Task<TunnelHealthCheck> TunnelCoordinator::connectionHealthCheck(int syst
                                                                         bool systemProxyEnabled) {
     const quint64 generation = m_generation;
     SystemProxyRepairResult repair = SystemProxyRepairResult::notNeeded();
-    if (systemProxyEnabled && !co_await systemProxyPointsToLocalProxy(systemProxyPort)) {
+    const bool proxyApplied =
+        !systemProxyEnabled || co_await systemProxyPointsToLocalProxy(systemProxyPort);
+    if (!proxyApplied) {
         const auto notes = co_await enableProxyFor(systemProxyPort, generation);
         if (!notes) {
             co_return TunnelHealthCheck{false, kConnectionGone};
         }
         co_await m_sleep(300ms);
-        if (!co_await systemProxyPointsToLocalProxy(systemProxyPort)) {
+        const bool appliedNow = co_await systemProxyPointsToLocalProxy(systemProxyPort);
+        if (!appliedNow) {
             co_return TunnelHealthCheck{false, kProxyLost};
         }
         repair = SystemProxyRepairResult::reappliedWith(*notes);
     }
-    if (!co_await proxyWebConnectivityAvailable(systemProxyPort)) {
+    const bool webReachable = co_await proxyWebConnectivityAvailable(systemProxyPort);
+    if (!webReachable) {
         co_return TunnelHealthCheck{
             false, QStringLiteral("系统代理入口 127.0.0.1:%1 外网保活失败。").arg(systemProxyPort)};
     }
-    if (aiEnhancedModeEnabled && !co_await aiProxyConnectivityAvailable(aiProxyPort)) {
+    const bool aiReachable = !aiEnhancedModeEnabled || co_await aiProxyConnectivityAvailable(aiProxyPort);
+    if (!aiReachable) {
         co_return TunnelHealthCheck{
             false, QStringLiteral("AI 专用入口 127.0.0.1:%1 OpenAI/Claude 保活失败。").arg(aiProxyPort)};
     }
@@ -446,7 +456,8 @@ QCoro::Task<QStringList> TunnelCoordinator::setSystemProxyEnabled(bool enabled, 
     if (!notes) {
         co_return QStringList{};
     }
-    if (!co_await systemProxyPointsToLocalProxy(port)) {
+    const bool applied = co_await systemProxyPointsToLocalProxy(port);
+    if (!applied) {
         throw TunnelCoordinatorError::commandFailed(kSwitchNotApplied);
     }
     co_return *notes;
