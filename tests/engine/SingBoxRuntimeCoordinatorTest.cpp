@@ -1,5 +1,6 @@
 #include "AppFolders.h"
 #include "AtomicFile.h"
+#include "LocalHTTPServer.h"
 #include "CancelToken.h"
 #include "ProcessRunner.h"
 #include "RunTask.h"
@@ -399,11 +400,7 @@ TEST_F(StaleCleanupTest, ReloadWithoutAnyProcessSendsNoSignal) {
 
 namespace {
 
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
+int freePort() { return test::freeLocalPort(); }
 
 bool portAcceptsConnections(int port) {
     QTcpSocket socket;
@@ -415,22 +412,14 @@ bool portAcceptsConnections(int port) {
 class LocalWebServer {
 public:
     LocalWebServer() {
-        m_server.Get("/hello", [](const httplib::Request&, httplib::Response& res) {
+        m_http.server().Get("/hello", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("hello through the proxy", "text/plain");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
     }
-    ~LocalWebServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    QString url() const { return QStringLiteral("http://127.0.0.1:%1/hello").arg(m_port); }
+    QString url() const { return m_http.url("/hello").toString(); }
 
 private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
+    test::LocalHTTPServer m_http;
 };
 
 // Starts the sing-box stand-in through the coordinator, the way the application does.

@@ -1,5 +1,6 @@
 #include "AppFolders.h"
 #include "CancelToken.h"
+#include "LocalHTTPServer.h"
 #include "RunTask.h"
 #include "SingBoxRuntimeError.h"
 #include "StandinFixture.h"
@@ -32,27 +33,17 @@ namespace {
 class ProbeServer {
 public:
     ProbeServer() {
-        m_server.Get("/generate_204", [](const httplib::Request&, httplib::Response& res) {
+        m_http.server().Get("/generate_204", [](const httplib::Request&, httplib::Response& res) {
             res.status = 204;
         });
-        m_server.Get("/ai", [](const httplib::Request&, httplib::Response& res) {
+        m_http.server().Get("/ai", [](const httplib::Request&, httplib::Response& res) {
             res.status = 401;
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
     }
-    ~ProbeServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    QString url(const char* path) const {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(QLatin1String(path));
-    }
+    QString url(const char* path) const { return m_http.url(path).toString(); }
 
 private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
+    test::LocalHTTPServer m_http;
 };
 
 // A node configuration as the service sends it.

@@ -1,4 +1,5 @@
 #include "HTTPSession.h"
+#include "LocalHTTPServer.h"
 #include "RunTask.h"
 #include "URLError.h"
 
@@ -19,35 +20,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A small HTTP server on a thread of its own, on a free loopback port.
-class LocalServer {
-public:
-    LocalServer() {
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        // The socket already listens: connections wait in its backlog until the loop runs.
-    }
-    ~LocalServer() {
-        m_server.stop();
-        m_thread.join();
-    }
-    httplib::Server& server() { return m_server; }
-    QUrl url(const char* path) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(QLatin1String(path)));
-    }
-    int port() const { return m_port; }
+using LocalServer = test::LocalHTTPServer;
 
-private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
-};
-
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort(); // closed again when probe goes
-}
+int freePort() { return test::freeLocalPort(); }
 
 URLError::Code failureCode(HTTPSession& session, HTTPRequest request) {
     try {
