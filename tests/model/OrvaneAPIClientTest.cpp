@@ -74,6 +74,16 @@ QList<DevService::RecordedRequest> requestsTo(const DevService& service, const Q
     return out;
 }
 
+APIBindDeviceRequest bindRequest(const QString& clientDeviceId) {
+    APIBindDeviceRequest bind;
+    bind.deviceId = clientDeviceId;
+    bind.deviceName = QStringLiteral("Test Mac");
+    bind.deviceType = QStringLiteral("macos");
+    bind.os = QStringLiteral("Debian");
+    bind.appVersion = QStringLiteral("1.0.0");
+    return bind;
+}
+
 template <typename T>
 OrvaneAPIError serverError(QCoro::Task<T> task) {
     try {
@@ -466,13 +476,7 @@ TEST(OrvaneAPIClientTest, DeviceOperationsAgainstTheService) {
     OrvaneAPIClient client(QUrl(service->baseURL()));
     const QString token = service->demoToken();
 
-    APIBindDeviceRequest bind;
-    bind.deviceId = QStringLiteral("macos-test-1");
-    bind.deviceName = QStringLiteral("Test Mac");
-    bind.deviceType = QStringLiteral("macos");
-    bind.os = QStringLiteral("Debian");
-    bind.appVersion = QStringLiteral("1.0.0");
-    const auto bound = test::runTask(client.bindDevice(bind, token));
+    const auto bound = test::runTask(client.bindDevice(bindRequest(QStringLiteral("macos-test-1")), token));
     EXPECT_FALSE(bound.device.id.isEmpty());
 
     const auto bootstrap = test::runTask(client.clientBootstrap(token));
@@ -578,13 +582,8 @@ TEST(OrvaneAPIClientTest, ProtocolConfigurationBecomesReadyAfterPolls) {
     OrvaneAPIClient client(QUrl(service.baseURL()));
     const QString token = service.demoToken();
 
-    APIBindDeviceRequest bind;
-    bind.deviceId = QStringLiteral("macos-poll");
-    bind.deviceName = QStringLiteral("Mac");
-    bind.deviceType = QStringLiteral("macos");
-    bind.os = QStringLiteral("Debian");
-    bind.appVersion = QStringLiteral("1.0.0");
-    const QString deviceId = test::runTask(client.bindDevice(bind, token)).device.id;
+    const QString deviceId =
+        test::runTask(client.bindDevice(bindRequest(QStringLiteral("macos-poll")), token)).device.id;
 
     APIProtocolConfigRequest request;
     request.endpointId = QStringLiteral("hk-01");
