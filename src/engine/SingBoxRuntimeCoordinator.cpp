@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <set>
+#include <vector>
 
 namespace orvane {
 
@@ -257,6 +258,22 @@ QCoro::Task<QList<qint32>> SingBoxRuntimeCoordinator::listeningPIDs(int port) {
     co_return pids;
 }
 
+QCoro::Task<QList<QList<qint32>>> SingBoxRuntimeCoordinator::listeningPIDs(QList<int> ports) {
+    // Tasks start eagerly, so every lsof is running before the first one is awaited.
+    std::vector<QCoro::Task<QList<qint32>>> listings;
+    listings.reserve(static_cast<size_t>(ports.size()));
+    for (int port : ports) {
+        listings.push_back(listeningPIDs(port));
+    }
+    QList<QList<qint32>> lists;
+    lists.reserve(ports.size());
+    for (auto& listing : listings) {
+        QList<qint32> pids = co_await listing;
+        lists << std::move(pids);
+    }
+    co_return lists;
+}
+
 QCoro::Task<void> SingBoxRuntimeCoordinator::runPrivileged(QString command) {
     // An administrator prompt may wait as long as the user takes: no time limit.
     const QStringList arguments{QStringLiteral("-e"), privilegedScript(command)};
@@ -310,8 +327,14 @@ QCoro::Task<QStringList> SingBoxRuntimeCoordinator::cleanupStaleRuntime(QString 
     if (const auto pid = readPID(pidURL)) {
         candidates.insert(*pid);
     }
-    for (int port : proxyPorts) {
-        for (qint32 pid : co_await listeningPIDs(port)) {
+    // Only these ports are listed again below: ending processes frees ports, it never takes one.
+    QList<int> busyPorts;
+    const QList<QList<qint32>> listeners = co_await listeningPIDs(proxyPorts);
+    for (qsizetype i = 0; i < proxyPorts.size(); ++i) {
+        if (!listeners[i].isEmpty()) {
+            busyPorts << proxyPorts[i];
+        }
+        for (qint32 pid : listeners[i]) {
             if (isSignallable(pid)) {
                 candidates.insert(pid);
             }
@@ -355,16 +378,18 @@ QCoro::Task<QStringList> SingBoxRuntimeCoordinator::cleanupStaleRuntime(QString 
         }
     }
 
-    for (int port : proxyPorts) {
+    const QList<QList<qint32>> stillListening = co_await listeningPIDs(busyPorts);
+    for (qsizetype i = 0; i < busyPorts.size(); ++i) {
         QStringList occupants;
-        for (qint32 pid : co_await listeningPIDs(port)) {
+        for (qint32 pid : stillListening[i]) {
             const QString command = co_await commandLine(pid);
             if (!command.isEmpty()) {
                 occupants << QString::number(pid) + QLatin1Char(' ') + command;
             }
         }
         if (!occupants.isEmpty()) {
-            throw SingBoxRuntimeError::portInUse(port, occupants.mid(0, 3).join(QChar(0xFF1B)));
+            throw SingBoxRuntimeError::portInUse(busyPorts[i],
+                                                 occupants.mid(0, 3).join(QChar(0xFF1B)));
         }
     }
 

@@ -53,6 +53,9 @@ public:
 
     std::optional<QString> bundledSingBoxURL() const;
     QCoro::Task<QList<qint32>> listeningPIDs(int port);
+    // The listeners of each port, in the order of `ports`. The listings run side by side: they
+    // only read, and one after another they were most of a connect's own time.
+    QCoro::Task<QList<QList<qint32>>> listeningPIDs(QList<int> ports);
     QCoro::Task<void> terminate(qint32 pid, bool allowPrivilege);
     QCoro::Task<void> terminatePrivileged(QList<qint32> pids);
     QCoro::Task<void> runPrivileged(QString command);

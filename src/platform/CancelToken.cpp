@@ -24,6 +24,8 @@ QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken* toke
     OneShotEvent ended;
     QTimer timer;
     timer.setSingleShot(true);
+    // A coarse timer may fire 5% early: a 1.1 s survival wait would end after 1.045 s.
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &ended, &OneShotEvent::set);
     if (token) {
         QObject::connect(token, &CancelToken::cancelled, &ended, &OneShotEvent::set);

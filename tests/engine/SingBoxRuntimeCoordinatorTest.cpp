@@ -260,14 +260,64 @@ protected:
 
 } // namespace
 
-TEST_F(StaleCleanupTest, NothingFoundRunsOnlyLsof) {
+TEST_F(StaleCleanupTest, NothingFoundListsEachPortOnceAndRunsNothingElse) {
     setProcesses({});
     const QString pid = SingBoxRuntimeCoordinator::runtimeDirectory() + QStringLiteral("/sing-box.pid");
     EXPECT_TRUE(cleanup(pid, {19090, 19110}, false).isEmpty());
     for (const auto& call : fixture.invocations()) {
         EXPECT_EQ(call.tool, QStringLiteral("lsof"));
     }
-    EXPECT_EQ(calls("lsof").first(), QStringLiteral("-nP -iTCP:19090 -sTCP:LISTEN -t"));
+    QStringList listed = calls("lsof");
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("-nP -iTCP:19090 -sTCP:LISTEN -t"),
+                                   QStringLiteral("-nP -iTCP:19110 -sTCP:LISTEN -t")}));
+}
+
+TEST_F(StaleCleanupTest, OnlyPortsThatHadListenersAreListedAgain) {
+    setProcesses({{QStringLiteral("4242"), process(QStringLiteral("/usr/sbin/nginx"), {19091})}});
+    EXPECT_EQ(errorCaseOf([&] { cleanup(pidFile(""), {19090, 19091, 19092}, false); }),
+              SingBoxRuntimeError::Case::portInUse);
+    QStringList listed = calls("lsof");
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("-nP -iTCP:19090 -sTCP:LISTEN -t"),
+                                   QStringLiteral("-nP -iTCP:19091 -sTCP:LISTEN -t"),
+                                   QStringLiteral("-nP -iTCP:19091 -sTCP:LISTEN -t"),
+                                   QStringLiteral("-nP -iTCP:19092 -sTCP:LISTEN -t")}));
+}
+
+TEST_F(StaleCleanupTest, ListingsSideBySideKeepEachPortsOwnListeners) {
+    setProcesses({{QStringLiteral("301"), process(QStringLiteral("a"), {19095})},
+                  {QStringLiteral("302"), process(QStringLiteral("b"), {19091, 19095})},
+                  {QStringLiteral("303"), process(QStringLiteral("c"), {19109})}});
+    QList<int> ports;
+    for (int port = 19090; port <= 19110; ++port) {
+        ports << port;
+    }
+    const QList<QList<qint32>> listeners = test::runTask(coordinator.listeningPIDs(ports));
+    ASSERT_EQ(listeners.size(), ports.size());
+    for (qsizetype i = 0; i < ports.size(); ++i) {
+        QList<qint32> expected;
+        if (ports[i] == 19091) {
+            expected = {302};
+        } else if (ports[i] == 19095) {
+            expected = {301, 302};
+        } else if (ports[i] == 19109) {
+            expected = {303};
+        }
+        EXPECT_EQ(listeners[i], expected) << ports[i];
+    }
+}
+
+TEST_F(StaleCleanupTest, FirstOccupiedPortInTheCallersOrderIsReported) {
+    setProcesses({{QStringLiteral("401"), process(QStringLiteral("low"), {19091})},
+                  {QStringLiteral("402"), process(QStringLiteral("high"), {19108})}});
+    try {
+        cleanup(pidFile(""), {19110, 19108, 19091}, false);
+        ADD_FAILURE();
+    } catch (const SingBoxRuntimeError& e) {
+        EXPECT_EQ(e.port(), 19108);
+        EXPECT_EQ(e.text(), QStringLiteral("402 high"));
+    }
 }
 
 TEST_F(StaleCleanupTest, ForeignListenerIsNeverSignalledAndReported) {
