@@ -10,6 +10,43 @@
 
 namespace orvane {
 
+namespace {
+
+// Runs are started and awaited on the one event loop, so plain counters serve.
+struct ActivityClock {
+    qint64 runs = 0;
+    int running = 0;
+    std::chrono::nanoseconds busy{0};
+    std::chrono::steady_clock::time_point since;
+
+    void started() {
+        ++runs;
+        if (running++ == 0) {
+            since = std::chrono::steady_clock::now();
+        }
+    }
+    void ended() {
+        if (--running == 0) {
+            busy += std::chrono::steady_clock::now() - since;
+        }
+    }
+};
+
+ActivityClock& activityClock() {
+    static ActivityClock clock;
+    return clock;
+}
+
+} // namespace
+
+ProcessRunner::Activity ProcessRunner::activity() {
+    const ActivityClock& clock = activityClock();
+    Activity now{clock.runs, clock.busy};
+    if (clock.running > 0) {
+        now.busy += std::chrono::steady_clock::now() - clock.since;
+    }
+    return now;
+}
 
 QString ProcessRunner::decodeUTF8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8);
@@ -45,12 +82,14 @@ QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList ar
         });
     }
 
+    activityClock().started();
     process->start(QIODevice::ReadOnly);
     if (timeout) {
         timer.start(*timeout);
     }
     co_await ended.wait();
     timer.stop();
+    activityClock().ended();
 
     CommandResult result;
     if (failedToStart) {

@@ -43,6 +43,14 @@ public:
 
     // Text as UTF-8, or empty when the bytes are not valid UTF-8.
     static QString decodeUTF8(const QByteArray& bytes);
+
+    // How many runs have started in this process, and the wall time during which at least one
+    // was under way: lets a benchmark tell the tools' time from our own.
+    struct Activity {
+        qint64 runs = 0;
+        std::chrono::nanoseconds busy{0};
+    };
+    static Activity activity();
 };
 
 } // namespace orvane

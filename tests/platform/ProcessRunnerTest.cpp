@@ -75,6 +75,28 @@ TEST(ProcessRunnerTest, ArgumentsReachTheToolUnchanged) {
     EXPECT_EQ(result.standardOutput, QStringLiteral("a b|'q'|$HOME;x|"));
 }
 
+TEST(ProcessRunnerTest, ActivityCountsRunsAndTheTimeAnyOfThemRan) {
+    const QStringList nap{QStringLiteral("-c"), QStringLiteral("sleep 0.3")};
+    const ProcessRunner::Activity before = ProcessRunner::activity();
+    auto both = [nap]() -> QCoro::Task<void> {
+        // Side by side: the busy time is the span of the pair, not the sum of both.
+        QCoro::Task<CommandResult> first = ProcessRunner::run(QStringLiteral("/bin/sh"), nap);
+        QCoro::Task<CommandResult> second = ProcessRunner::run(QStringLiteral("/bin/sh"), nap);
+        co_await first;
+        co_await second;
+    };
+    test::runTask(both());
+    test::runTask(ProcessRunner::run(QStringLiteral("/nonexistent/tool"), QStringList{}));
+    const ProcessRunner::Activity after = ProcessRunner::activity();
+    EXPECT_EQ(after.runs - before.runs, 3);
+    EXPECT_GE(after.busy - before.busy, 300ms);
+    EXPECT_LT(after.busy - before.busy, 600ms);
+
+    // Nothing running: the clock stands still.
+    test::runTask(sleepFor(50ms));
+    EXPECT_EQ(ProcessRunner::activity().busy, after.busy);
+}
+
 TEST(CancelTokenTest, SleepWakesEarlyWhenCancelled) {
     CancelToken token;
     QTimer::singleShot(50, &token, [&token] { token.cancel(); });
