@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 namespace orvane {
@@ -23,15 +24,30 @@ const JSONValue* JSONValue::find(const QString& key) const {
 JSONValue JSONValue::parse(const QByteArray& json) { return fromQJsonValue(json::parse(json)); }
 
 QJsonValue json::parse(const QByteArray& json) {
-    // QJsonDocument takes only objects and arrays at the top: wrap the text in a list.
+    const auto invalid = [] {
+        return DecodingError(DecodingError::Kind::dataCorrupted, {},
+                             QStringLiteral("The given data was not valid JSON."));
+    };
+    QJsonParseError error{};
+    // QJsonDocument takes only objects and arrays at the top. Those it parses as they are; a
+    // large configuration is not copied just to be wrapped.
+    const auto first = std::find_if(json.begin(), json.end(), [](char c) {
+        return c != ' ' && c != '\t' && c != '\n' && c != '\r';
+    });
+    if (first != json.end() && (*first == '{' || *first == '[')) {
+        const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+        if (error.error != QJsonParseError::NoError) {
+            throw invalid();
+        }
+        return doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
+    }
+    // Any other value is parsed as the one element of a list.
     QByteArray wrapped;
     wrapped.reserve(json.size() + 2);
     wrapped.append('[').append(json).append(']');
-    QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(wrapped, &error);
     if (error.error != QJsonParseError::NoError || !doc.isArray() || doc.array().size() != 1) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, {},
-                            QStringLiteral("The given data was not valid JSON."));
+        throw invalid();
     }
     return doc.array().at(0);
 }

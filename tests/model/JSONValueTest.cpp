@@ -24,13 +24,19 @@ TEST(JSONValueTest, ParsesEachKindAndNumbersStayNumbers) {
     EXPECT_TRUE(JSONValue::parse("null").isNull());
     EXPECT_EQ(JSONValue::parse("{}"), JSONValue(JSONValue::Object{}));
     EXPECT_EQ(JSONValue::parse("[]"), JSONValue(JSONValue::Array{}));
+    EXPECT_EQ(JSONValue::parse(" \r\n\t{\"a\":[1]} \n"),
+              JSONValue(JSONValue::Object{{QStringLiteral("a"), JSONValue::Array{1}}}));
+    EXPECT_EQ(JSONValue::parse("\n[null] "), JSONValue(JSONValue::Array{JSONValue()}));
     // A Boolean is never a number and a number never a Boolean.
     EXPECT_FALSE(JSONValue::parse("1") == JSONValue(true));
     EXPECT_FALSE(JSONValue::parse("0") == JSONValue(false));
 }
 
 TEST(JSONValueTest, RejectsTextThatIsNotOneJSONValue) {
-    for (const char* bad : {"", "{", "[1,", "1,2", "1][2", "tru", "{\"a\":}", "\"open", "{} {}"}) {
+    // Objects and lists at the top are parsed as they stand, other values inside a list: neither
+    // way may let two values or a stray bracket through.
+    for (const char* bad : {"", "{", "[1,", "1,2", "1][2", "tru", "{\"a\":}", "\"open", "{} {}",
+                            "{},{}", "[1]]", " [1],[2]", "{\"a\":1}]", "\t\n{\"a\":1} x"}) {
         try {
             JSONValue::parse(bad);
             ADD_FAILURE() << "accepted: " << bad;
