@@ -310,7 +310,10 @@ QCoro::Task<void> SingBoxRuntimeCoordinator::terminate(qint32 pid, bool allowPri
     if (survived) {
         co_await sendSignal(pid, QStringLiteral("-9"));
     }
-    const bool stillThere = allowPrivilege && co_await processExists(pid);
+    bool stillThere = false;
+    if (allowPrivilege) {
+        stillThere = co_await processExists(pid);
+    }
     if (stillThere) {
         try {
             const QList<qint32> one{pid};

@@ -374,7 +374,10 @@ QCoro::Task<void> TunnelCoordinator::sweepStaleRuntime() {
 
 QCoro::Task<int> TunnelCoordinator::chooseLocalProxyPort(bool aiEnhancedModeEnabled) {
     co_await sweepStaleRuntime();
-    const bool aiPortFree = !aiEnhancedModeEnabled || co_await isTCPPortAvailable(aiProxyPort);
+    bool aiPortFree = true;
+    if (aiEnhancedModeEnabled) {
+        aiPortFree = co_await isTCPPortAvailable(aiProxyPort);
+    }
     if (!aiPortFree) {
         throw TunnelCoordinatorError::commandFailed(
             QStringLiteral("AI 专用代理端口 %1 已被占用，请退出占用该端口的程序后重试。").arg(aiProxyPort));
@@ -404,8 +407,10 @@ QCoro::Task<TunnelHealthCheck> TunnelCoordinator::connectionHealthCheck(int syst
                                                                         bool systemProxyEnabled) {
     const quint64 generation = m_generation;
     SystemProxyRepairResult repair = SystemProxyRepairResult::notNeeded();
-    const bool proxyApplied =
-        !systemProxyEnabled || co_await systemProxyPointsToLocalProxy(systemProxyPort);
+    bool proxyApplied = true;
+    if (systemProxyEnabled) {
+        proxyApplied = co_await systemProxyPointsToLocalProxy(systemProxyPort);
+    }
     if (!proxyApplied) {
         const auto notes = co_await enableProxyFor(systemProxyPort, generation);
         if (!notes) {
@@ -423,7 +428,10 @@ QCoro::Task<TunnelHealthCheck> TunnelCoordinator::connectionHealthCheck(int syst
         co_return TunnelHealthCheck{
             false, QStringLiteral("系统代理入口 127.0.0.1:%1 外网保活失败。").arg(systemProxyPort)};
     }
-    const bool aiReachable = !aiEnhancedModeEnabled || co_await aiProxyConnectivityAvailable(aiProxyPort);
+    bool aiReachable = true;
+    if (aiEnhancedModeEnabled) {
+        aiReachable = co_await aiProxyConnectivityAvailable(aiProxyPort);
+    }
     if (!aiReachable) {
         co_return TunnelHealthCheck{
             false, QStringLiteral("AI 专用入口 127.0.0.1:%1 OpenAI/Claude 保活失败。").arg(aiProxyPort)};
