@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qcoro-qt6-dev
     libgtest-dev libgmock-dev
-    libcpp-httplib-dev libssl-dev
+    libcpp-httplib-dev libssl-dev libcurl4-openssl-dev
     curl lsof procps net-tools
 )
 
