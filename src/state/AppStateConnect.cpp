@@ -1,0 +1,449 @@
+// The one-click connect flow, the configuration polling, the disconnect and the exit.
+#include "AppState.h"
+
+#include "CancelToken.h"
+#include "ConnectionLabels.h"
+#include "LocalizedError.h"
+#include "OrvaneAPIClient.h"
+#include "OrvaneRuntimeError.h"
+
+#include <algorithm>
+
+namespace orvane {
+
+namespace {
+
+const QString kConfigWrittenNote =
+    QStringLiteral("协议配置已安全写入本机，临时文件会在连接成功后清理。");
+const QString kPollStopped = QStringLiteral("协议配置未就绪，已停止本次连接。");
+// What exit waits, at most, for a node start under way to be taken down again.
+constexpr std::chrono::milliseconds kExitStartWait{2500};
+
+bool isFlowStop(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const AppState::FlowStopped&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+QString triedSummary(const QList<Endpoint>& tried) {
+    QStringList parts;
+    for (const Endpoint& endpoint : tried) {
+        parts << endpoint.region + QLatin1Char(' ') + protocolLabel(endpoint.preferredProtocol);
+    }
+    return parts.join(QStringLiteral("、"));
+}
+
+} // namespace
+
+// --- Connect ------------------------------------------------------------------------------
+
+QCoro::Task<void> AppState::connectWithFullPreparation(QString token) {
+    const quint64 generation = m_sessionGeneration;
+    // After exit or sign-out nothing new starts.
+    if (flowStopped(generation)) {
+        co_return;
+    }
+    std::exception_ptr failure;
+    try {
+        co_await connectCandidates(token, generation);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A stopped flow ends quietly: sign-out or exit has already taken the connection down.
+    if (failure && !isFlowStop(failure)) {
+        std::rethrow_exception(failure);
+    }
+}
+
+QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation) {
+    QPointer<AppState> self(this);
+    auto stopCheck = [&self, this, generation] {
+        if (!self || flowStopped(generation)) {
+            throw FlowStopped{};
+        }
+    };
+
+    beginConnectionAttempt(selectedEndpoint());
+    appendLog(QStringLiteral("正在检查本机代理环境。"));
+    co_await m_tunnel.cleanupRuntimeArtifacts(true);
+    stopCheck();
+    m_activeTunnelMode.reset();
+    recordConnectionState(QStringLiteral("device_bind"), selectedEndpoint(), QStringLiteral("OK"),
+                          QStringLiteral("同步设备并准备绑定。"));
+    co_await syncDevices(token);
+    stopCheck();
+    appendLog(m_currentDevice ? QStringLiteral("已复用当前设备绑定。")
+                              : QStringLiteral("正在绑定当前设备。"));
+    const Device device = co_await bindCurrentDeviceIfNeeded(token);
+    stopCheck();
+
+    const Endpoint starting = selectedEndpoint();
+    const QList<Endpoint> candidates = connectionCandidates(starting, {});
+    if (m_aiEnhancedModeEnabled && !candidates.isEmpty() && candidates.first().id != starting.id) {
+        appendLog(QStringLiteral("AI 增强模式已根据节点质量自动选择：") +
+                  candidates.first().region + QLatin1Char(' ') + candidates.first().name +
+                  QStringLiteral("。"));
+    }
+
+    QList<Endpoint> tried;
+    std::exception_ptr lastError;
+    for (const Endpoint& candidate : candidates) {
+        tried.append(candidate);
+        setConnectionState(ConnectionState::Case::preparing);
+        appendLog(QStringLiteral("正在生成 ") + candidate.region + QStringLiteral(" 多协议配置。"));
+        recordConnectionState(QStringLiteral("config_prepare"), candidate, QStringLiteral("OK"),
+                              QStringLiteral("获取 ProtocolConfig V2。"));
+        std::exception_ptr failure;
+        try {
+            co_await connectCandidate(candidate, device, token, generation);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure) {
+            co_return;
+        }
+        if (isFlowStop(failure)) {
+            std::rethrow_exception(failure);
+        }
+        lastError = failure;
+        const QString description = describeError(failure);
+        // A node that had connected (its final device refresh failed) leaves nothing behind.
+        if (m_connectedAt) {
+            stopConnectionHeartbeat();
+            setConnectedAt(std::nullopt);
+        }
+        setAIProxyReady(false);
+        recordEndpointFailure(candidate, description);
+        const QString failed = QStringLiteral("failed");
+        recordConnectionState(connectionStateStage(failed, description), candidate,
+                              connectionReasonCode(failed, description), description);
+        appendLog(candidate.region + QStringLiteral(" 连接失败：") + description);
+        co_await reportConnection(failed, candidate, device, description);
+        stopCheck();
+        co_await m_tunnel.cleanupRuntimeArtifacts(true);
+        stopCheck();
+        m_activeTunnelMode.reset();
+        if (!shouldTryNextEndpoint(failure)) {
+            appendLog(QStringLiteral("检测到本机连接环境问题，已停止自动重试。"));
+            break;
+        }
+        if (candidate.id != candidates.last().id) {
+            appendLog(QStringLiteral("正在自动切换到下一个可用节点。"));
+        }
+    }
+    const QString reason =
+        lastError ? describeError(lastError) : QStringLiteral("请稍后重试或提交日志反馈。");
+    throw OrvaneRuntimeError::connectionFailed(QStringLiteral("已尝试 ") + triedSummary(tried) +
+                                               QStringLiteral("，仍未连通。") + reason);
+}
+
+QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, QString token,
+                                             quint64 generation) {
+    QPointer<AppState> self(this);
+    const ProtocolConfiguration configuration =
+        co_await generateProtocolConfig(candidate, device, token);
+    appendLog(QStringLiteral("出站模式：") + outboundModeTitle(m_outboundMode) +
+              QStringLiteral("。"));
+    recordConnectionState(QStringLiteral("kernel_start"), candidate, QStringLiteral("OK"),
+                          QStringLiteral("启动协议内核。"));
+    const TunnelActivation activation = co_await startNode(configuration, generation);
+    const bool singBox = activation.mode == TunnelActivation::Mode::singBox;
+
+    setSelectedEndpointId(candidate.id);
+    setCurrentConfigPath(kConfigWrittenNote);
+    setConnectedAt(m_deps.wallClock());
+    setConnectionState(ConnectionState::Case::connected);
+    appendLog((singBox ? QStringLiteral("sing-box 内核已连接：")
+                       : QStringLiteral("Network Extension 已连接：")) +
+              candidate.region + QStringLiteral("。"));
+    recordConnectionState(QStringLiteral("quick_verify"), candidate, QStringLiteral("OK"),
+                          QStringLiteral("快速验证由本地运行时完成。"));
+    m_activeTunnelMode = activation.mode;
+    publishActivationPorts(activation);
+    setAIProxyReady(singBox && m_aiEnhancedModeEnabled);
+    m_consecutiveHealthFailures = 0;
+    m_autoRecoverySwitchCount = 0;
+    recordEndpointSuccess(candidate);
+    cacheProtocolConfiguration(configuration, candidate, device);
+    recordConnectionState(QStringLiteral("connected"), candidate, QStringLiteral("OK"),
+                          QStringLiteral("连接已建立。"));
+    co_await reportConnection(QStringLiteral("connected"), candidate, device, std::nullopt);
+    if (!self || flowStopped(generation)) {
+        throw FlowStopped{};
+    }
+    startConnectionHeartbeat(candidate, device);
+    for (const QString& note : activation.recoveryNotes) {
+        appendLog(note);
+    }
+    co_await syncDevices(token);
+    if (!self || flowStopped(generation)) {
+        throw FlowStopped{};
+    }
+}
+
+QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configuration,
+                                                  quint64 generation) {
+    const OutboundMode mode = m_outboundMode;
+    const bool ai = m_aiEnhancedModeEnabled;
+    const bool systemProxy = m_systemProxyEnabled;
+    QPointer<AppState> self(this);
+    ++m_nodeStartsInFlight;
+    TunnelActivation activation;
+    std::exception_ptr failure;
+    try {
+        activation = co_await m_tunnel.connect(std::move(configuration), mode, ai, systemProxy,
+                                               false);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        throw FlowStopped{};
+    }
+    if (flowStopped(generation)) {
+        // Sign-out or exit came while the node was starting: no sing-box and no system proxy
+        // may outlive them.
+        const bool allowAuthorization = !m_exiting;
+        try {
+            co_await m_tunnel.cleanupRuntimeArtifacts(allowAuthorization);
+        } catch (...) {
+            // The clean-up reports nothing; the start is abandoned either way.
+        }
+        if (self) {
+            m_activeTunnelMode.reset();
+            finishNodeStart();
+        }
+        throw FlowStopped{};
+    }
+    finishNodeStart();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    co_return activation;
+}
+
+void AppState::finishNodeStart() {
+    --m_nodeStartsInFlight;
+    if (m_nodeStartsInFlight == 0 && m_nodeStartsSettled) {
+        m_nodeStartsSettled->cancel();
+    }
+}
+
+void AppState::setCurrentConfigPath(std::optional<QString> path) {
+    if (m_currentConfigPath != path) {
+        m_currentConfigPath = std::move(path);
+        emit connectionDetailsChanged();
+    }
+}
+
+void AppState::publishActivationPorts(const TunnelActivation& activation) {
+    const int proxyPort = activation.proxyPort.value_or(m_localProxyPort);
+    const int aiPort = m_tunnel.activeAIProxyPort().value_or(m_tunnel.aiProxyPort());
+    if (proxyPort != m_localProxyPort || aiPort != m_localAIProxyPort) {
+        m_localProxyPort = proxyPort;
+        m_localAIProxyPort = aiPort;
+        emit connectionDetailsChanged();
+    }
+}
+
+// --- Protocol configuration ----------------------------------------------------------------
+
+QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint endpoint,
+                                                                    Device device,
+                                                                    QString token) {
+    QPointer<AppState> self(this);
+    const quint64 generation = m_sessionGeneration;
+    appendLog(QStringLiteral("正在获取节点协议配置。"));
+    QString segment = device.id;
+    try {
+        segment = OrvaneAPIClient::escapedDeviceId(device.id);
+    } catch (...) {
+        // An id the path cannot hold goes as it is; the service answers for it.
+    }
+    const QString path = QStringLiteral("/client/devices/") + segment +
+                         QStringLiteral("/protocol-config");
+    std::optional<QDateTime> deadline;
+    for (int poll = 1;; ++poll) {
+        std::optional<APIProtocolConfigResponse> response;
+        std::exception_ptr failure;
+        try {
+            APIProtocolConfigRequest request;
+            request.endpointId = endpoint.id;
+            request.deviceId = device.id;
+            request.platform = QStringLiteral("macos");
+            request.outboundMode = rawValue(m_outboundMode);
+            request.waitForReadyMs = 8000;
+            request.clientRegion = QStringLiteral("auto");
+            request.networkType = QStringLiteral("wired");
+            request.attemptId = m_currentAttemptId;
+            request.requestId = m_currentRequestId;
+            request.buildId = QStringLiteral("macos-") + m_appVersion;
+            request.includeRoutePolicy = true;
+            QByteArray body = OrvaneAPIClient::encode(request);
+            HTTPHeaders headers =
+                OrvaneAPIClient::traceHeaders(m_currentAttemptId, m_currentRequestId);
+            response = co_await m_api.send<APIProtocolConfigResponse>(
+                path, QStringLiteral("POST"), token, std::move(body), std::move(headers));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self || flowStopped(generation)) {
+            throw FlowStopped{};
+        }
+        if (failure) {
+            appendLog(kPollStopped);
+            std::rethrow_exception(failure);
+        }
+        const ProtocolConfigReadiness readiness = response->readiness();
+        const QDateTime now = m_deps.wallClock();
+        if (!deadline) {
+            deadline = now.addMSecs(std::max<qint64>(readiness.maxWaitMs, 1000));
+        }
+        if (readiness.status == QLatin1String("ready")) {
+            appendLog(QStringLiteral("ProtocolConfig 解码：") + response->runtimeDebugSummary() +
+                      QStringLiteral("。"));
+            std::optional<ProtocolConfiguration> configuration;
+            try {
+                configuration = ProtocolConfiguration::from(*response, endpoint.id);
+            } catch (...) {
+                // Replaced by the text below.
+            }
+            if (!configuration) {
+                appendLog(kPollStopped);
+                throw OrvaneRuntimeError::connectionFailed(
+                    QStringLiteral("服务端没有返回可用协议配置。"));
+            }
+            appendLog(QStringLiteral("已生成 ") + protocolLabel(configuration->protocolKind) +
+                      QStringLiteral(" 协议配置。"));
+            co_return *configuration;
+        }
+        if (readiness.status == QLatin1String("failed")) {
+            appendLog(kPollStopped);
+            throw OrvaneRuntimeError::connectionFailed(
+                readiness.message.isEmpty()
+                    ? QStringLiteral("节点不可用：协议配置同步失败。")
+                    : QStringLiteral("节点不可用：") + readiness.message);
+        }
+        if (now >= *deadline) {
+            appendLog(kPollStopped);
+            throw OrvaneRuntimeError::connectionFailed(
+                QStringLiteral("节点凭证同步超时，请稍后重试或切换节点。"));
+        }
+        if (poll == 1 || poll % 5 == 0) {
+            recordConnectionState(QStringLiteral("node_ready_wait"), endpoint,
+                                  QStringLiteral("NODE_NOT_READY"),
+                                  readiness.message.isEmpty() ? QStringLiteral("节点凭证同步中。")
+                                                              : readiness.message);
+            appendLog(QStringLiteral("节点凭证同步中，正在等待服务端生效（") +
+                      QString::number(poll) + QStringLiteral("）。"));
+        }
+        const qint64 retry = readiness.retryAfterMs > 0 ? readiness.retryAfterMs : 1500;
+        const qint64 left = now.msecsTo(*deadline);
+        const qint64 wait =
+            left < 300 ? 1500 : std::max<qint64>(1500, std::min({retry, qint64{3000}, left}));
+        try {
+            co_await m_deps.sleep(std::chrono::milliseconds(wait));
+        } catch (...) {
+            // A wait that ends early is no error.
+        }
+        if (!self || flowStopped(generation)) {
+            throw FlowStopped{};
+        }
+    }
+}
+
+// --- Reload (hot switch of the running node) -----------------------------------------------
+
+QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
+    Q_UNUSED(reason)
+    co_return;
+}
+
+// --- Disconnect and exit -------------------------------------------------------------------
+
+QCoro::Task<void> AppState::runDisconnectSequence() {
+    const Endpoint endpoint = selectedEndpoint();
+    const std::optional<Device> device = m_currentDevice;
+    setConnectionState(ConnectionState::Case::disconnecting);
+    if (m_currentAttemptId.isEmpty()) {
+        beginConnectionAttempt(endpoint);
+    }
+    recordConnectionState(QStringLiteral("rollback"), endpoint, QStringLiteral("OK"),
+                          QStringLiteral("用户请求断开连接。"));
+    QPointer<AppState> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await m_tunnel.disconnect();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
+        setConnectionState(ConnectionState::failed(describeError(failure)));
+        present(failure, QStringLiteral("断开连接失败"));
+        co_return;
+    }
+    setConnectedAt(std::nullopt);
+    setAIProxyReady(false);
+    m_activeTunnelMode.reset();
+    setConnectionState(ConnectionState::Case::disconnected);
+    stopConnectionHeartbeat();
+    recordConnectionState(QStringLiteral("rollback"), endpoint, QStringLiteral("OK"),
+                          QStringLiteral("连接已断开。"));
+    if (device) {
+        co_await reportConnection(QStringLiteral("disconnected"), endpoint, *device,
+                                  std::nullopt);
+        if (!self) {
+            co_return;
+        }
+    }
+    appendLog(QStringLiteral("连接已断开。"));
+}
+
+QCoro::Task<void> AppState::cleanupBeforeExit() {
+    m_exiting = true;
+    stopConnectionHeartbeat();
+    if (m_speedTimer) {
+        m_speedTimer->stop();
+        m_speedTimer->deleteLater();
+        m_speedTimer = nullptr;
+    }
+    QPointer<AppState> self(this);
+    try {
+        co_await m_tunnel.cleanupRuntimeArtifacts(false);
+    } catch (...) {
+        // Exit goes on whatever the clean-up met.
+    }
+    if (!self) {
+        co_return;
+    }
+    // A node start still under way takes itself down when it returns; wait for that.
+    if (m_nodeStartsInFlight > 0) {
+        auto settled = std::make_shared<CancelToken>();
+        m_nodeStartsSettled = settled;
+        co_await sleepFor(kExitStartWait, settled.get());
+        if (!self) {
+            co_return;
+        }
+        m_nodeStartsSettled.reset();
+    }
+    m_activeTunnelMode.reset();
+    setConnectedAt(std::nullopt);
+    setAIProxyReady(false);
+    setConnectionState(ConnectionState::Case::disconnected);
+}
+
+void AppState::stopConnectionHeartbeat() {
+    if (m_heartbeatCancel) {
+        m_heartbeatCancel->cancel();
+        m_heartbeatCancel.reset();
+    }
+    m_connectionSessionId = QUuid::createUuid();
+}
+
+} // namespace orvane
