@@ -1,0 +1,241 @@
+// The connect button, the node pick, the automatic connect test and the web links.
+#include "AppState.h"
+
+#include "LocalizedError.h"
+#include "OrvaneAPIClient.h"
+#include "Preferences.h"
+
+#include <QPointer>
+#include <QUrlQuery>
+
+namespace orvane {
+
+namespace {
+
+const QString kSmokeTestArgument = QStringLiteral("--orvane-autoconnect-smoke");
+const QString kAIRegionKey = QStringLiteral("orvane.routePreference.aiRegion");
+constexpr std::chrono::milliseconds kSmokeTestDelay{800};
+
+} // namespace
+
+QCoro::Task<void> AppState::toggleConnection() {
+    using C = ConnectionState::Case;
+    switch (m_connectionState.stateCase()) {
+    case C::connected:
+        co_await disconnect();
+        co_return;
+    case C::preparing:
+    case C::disconnecting:
+    case C::repairing:
+        co_return;
+    case C::disconnected:
+    case C::configReady:
+    case C::failed:
+        break;
+    }
+    // A connect still binding the device has not reached `preparing` yet: ignore the press.
+    if (m_connectInFlight) {
+        co_return;
+    }
+    if (m_requiresVersionAction) {
+        appendLog(m_versionPolicyText);
+        setAlertMessage(m_versionPolicyText);
+        if (m_versionDownloadURL) {
+            m_deps.openURL(*m_versionDownloadURL);
+        }
+        co_return;
+    }
+    co_await connect();
+}
+
+QCoro::Task<void> AppState::connect() {
+    if (!m_token) {
+        setShowAuthSheet(true);
+        co_return;
+    }
+    m_connectInFlight = true;
+    setIsBusy(true);
+    co_await runConnectSequence(*m_token);
+    m_connectInFlight = false;
+    setIsBusy(false);
+}
+
+QCoro::Task<void> AppState::runConnectSequence(QString token) {
+    setAIProxyReady(false);
+    std::exception_ptr failure;
+    try {
+        co_await connectWithFullPreparation(token);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure) {
+        co_return;
+    }
+    try {
+        co_await syncDevices(token);
+    } catch (...) {
+        // The failure of the connect is what the user needs to see.
+    }
+    const QString description = describeError(failure);
+    setConnectionState(ConnectionState::failed(description));
+    co_await reportClientCrash(QStringLiteral("macos-connection"), description,
+                               recentLogText(12));
+    present(failure, QStringLiteral("连接失败"));
+}
+
+QCoro::Task<void> AppState::disconnect() {
+    setIsBusy(true);
+    co_await runDisconnectSequence();
+    setIsBusy(false);
+}
+
+void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {
+    if (m_selectedEndpointId == endpoint.id) {
+        return;
+    }
+    setSelectedEndpointId(endpoint.id);
+    if (m_aiRouteChoice != RouteRegionChoice::automatic) {
+        setAIRouteChoice(RouteRegionChoice::automatic);
+        m_preferences.setString(kAIRegionKey, rawValue(m_aiRouteChoice));
+        if (m_token) {
+            spawn(saveAIRoutePreference(*m_token));
+        }
+        appendLog(QStringLiteral("已清理旧线路偏好，当前线路以手动选择为准。"));
+    }
+    appendLog(QStringLiteral("当前线路已切换为：") + endpoint.region + QLatin1Char(' ') +
+              endpoint.name + QStringLiteral("。"));
+    if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
+        spawn(reloadActiveConfiguration(QStringLiteral("当前线路已切换")));
+    }
+}
+
+QCoro::Task<void> AppState::runAutoconnectSmokeTestIfRequested() {
+    if (!m_deps.arguments.contains(kSmokeTestArgument)) {
+        co_return;
+    }
+    appendLog(QStringLiteral("自动化连接测试：准备触发一键连接。"));
+    QPointer<AppState> self(this);
+    co_await m_deps.sleep(kSmokeTestDelay);
+    if (!self) {
+        co_return;
+    }
+    co_await toggleConnection();
+}
+
+QCoro::Task<void> AppState::purchase(Plan plan) {
+    const auto url = publicPlanURL(plan);
+    if (!url) {
+        setAlertMessage(QStringLiteral("套餐页面地址生成失败，请稍后重试。"));
+        co_return;
+    }
+    // A link nobody could open is not reported as opened.
+    if (m_deps.openURL(*url)) {
+        appendLog(QStringLiteral("已打开公网") + plan.name + QStringLiteral("页面。"));
+    } else {
+        present(QStringLiteral("无法打开浏览器，请稍后重试。"), QStringLiteral("打开页面失败"));
+    }
+}
+
+std::optional<QUrl> AppState::publicPlanURL(const Plan& plan) const {
+    const QUrl base = m_deps.webBaseURL;
+    if (!base.isValid() || base.scheme().isEmpty() || base.host().isEmpty()) {
+        return std::nullopt;
+    }
+    const QUrl next = publicPricingURL(base, plan, std::nullopt);
+    if (!m_token || !m_currentUser) {
+        return publicLoginURL(base, next);
+    }
+    return publicPricingURL(base, plan, m_currentUser->identity);
+}
+
+namespace {
+
+// "pricing/" appended as a path component, its trailing slash kept.
+QUrl withPathComponent(const QUrl& base, const QString& component) {
+    QUrl url = base;
+    QString path = url.path();
+    if (!path.endsWith(QLatin1Char('/'))) {
+        path += QLatin1Char('/');
+    }
+    url.setPath(path + component);
+    return url;
+}
+
+// Query items encoded as a URL's query part: '&', '=', '+' and '#' inside a value are escaped.
+QString encodedQueryValue(const QString& value) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(value, "!$'()*,;:@/?"));
+}
+
+QUrl withQuery(QUrl url, const QList<std::pair<QString, QString>>& items) {
+    QStringList parts;
+    for (const auto& [name, value] : items) {
+        parts << encodedQueryValue(name) + QLatin1Char('=') + encodedQueryValue(value);
+    }
+    url.setQuery(parts.join(QLatin1Char('&')), QUrl::StrictMode);
+    return url;
+}
+
+} // namespace
+
+QUrl AppState::publicPricingURL(const QUrl& base, const Plan& plan,
+                                const std::optional<QString>& account) const {
+    QList<std::pair<QString, QString>> items{
+        {QStringLiteral("plan"), plan.id},
+        {QStringLiteral("source"), QStringLiteral("macos")},
+        {QStringLiteral("client_version"), m_appVersion},
+    };
+    if (account && !account->isEmpty()) {
+        items.append({QStringLiteral("account"), *account});
+    }
+    return withQuery(withPathComponent(base, QStringLiteral("pricing/")), items);
+}
+
+QUrl AppState::publicLoginURL(const QUrl& base, const QUrl& next) {
+    return withQuery(withPathComponent(base, QStringLiteral("login/")),
+                     {{QStringLiteral("next"), next.toString(QUrl::FullyEncoded)},
+                      {QStringLiteral("source"), QStringLiteral("macos")}});
+}
+
+} // namespace orvane
+
+namespace orvane {
+
+QCoro::Task<void> AppState::saveAIRoutePreference(QString token) {
+    APIRoutePreference preference;
+    preference.categoryId = QStringLiteral("ai");
+    preference.policyId = QStringLiteral("policy_ai");
+    if (m_aiRouteChoice != RouteRegionChoice::automatic) {
+        const QString code = rawValue(m_aiRouteChoice).toUpper();
+        QList<Endpoint> inRegion;
+        for (const Endpoint& endpoint : m_endpoints) {
+            if (endpoint.status != NodeStatus::offline && endpoint.regionCode() == code) {
+                inRegion.append(endpoint);
+            }
+        }
+        const QList<Endpoint> ranked = sortedConnectionEndpoints(inRegion, true);
+        if (!ranked.isEmpty()) {
+            preference.endpointId = ranked.first().id;
+        }
+    }
+    APISaveRoutePreferencesRequest request;
+    request.preferences.append(preference);
+    QPointer<AppState> self(this);
+    std::exception_ptr failure;
+    std::optional<APIRoutePreferencesResponse> response;
+    try {
+        response = co_await m_api.saveRoutePreferences(request, token);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
+        appendLog(QStringLiteral("AI 线路偏好已本机保存，服务端同步失败：") +
+                  describeError(failure));
+    } else if (response->routeCatalog) {
+        applyRouteCatalog(*response->routeCatalog);
+    }
+}
+
+} // namespace orvane

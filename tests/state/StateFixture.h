@@ -1,0 +1,82 @@
+#pragma once
+
+#include "AppState.h"
+#include "DevService.h"
+#include "OrvaneAPIClient.h"
+#include "Preferences.h"
+#include "ScriptedTunnel.h"
+#include "TempHome.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+#include <memory>
+
+namespace orvane::test {
+
+// An application state against the local service over real HTTP, with a scripted tunnel,
+// instant sleeps, a settable clock and recorded links, in its own temporary home.
+class StateFixture {
+public:
+    explicit StateFixture(dev::DevService::Options options = {}) : service(options) {
+        service.start();
+    }
+
+    // Call after adjusting the fields below; the state reads its preferences at creation.
+    AppState& makeState() {
+        AppStateDependencies d;
+        d.api = std::make_unique<OrvaneAPIClient>(QUrl(service.baseURL()));
+        auto scripted = std::make_unique<ScriptedTunnel>();
+        tunnel = scripted.get();
+        d.tunnel = std::move(scripted);
+        d.preferences = preferences;
+        d.webBaseURL = QUrl(QStringLiteral("https://web.orvane.test"));
+        d.wallClock = [this] { return now; };
+        d.monotonicClock = [this] { return monotonicMs; };
+        d.sleep = [this](std::chrono::milliseconds duration) -> QCoro::Task<void> {
+            sleeps.append(duration);
+            co_return;
+        };
+        d.openURL = [this](const QUrl& url) {
+            openedURLs.append(url);
+            return urlsOpen;
+        };
+        d.copyToClipboard = [this](const QString& text) { clipboard = text; };
+        d.setLaunchAtLogin = [](bool) {};
+        d.isApplicationInstalled = [this](const QString& id) { return installedApps.contains(id); };
+        d.hostName = [this] { return hostName; };
+        d.operatingSystemVersion = [this] { return osVersion; };
+        d.sampleTraffic = [this] { return traffic; };
+        d.arguments = arguments;
+        d.startSpeedTimer = false;
+        state = std::make_unique<AppState>(std::move(d));
+        return *state;
+    }
+
+    QStringList logMessages() const {
+        QStringList messages;
+        for (const LogEntry& entry : state->logs()) {
+            messages << entry.message;
+        }
+        return messages;
+    }
+
+    TempHome home;
+    dev::DevService service;
+    std::shared_ptr<Preferences> preferences = std::make_shared<Preferences>();
+    QDateTime now = QDateTime::fromString(QStringLiteral("2026-12-09T10:00:00Z"), Qt::ISODate);
+    qint64 monotonicMs = 0;
+    QList<std::chrono::milliseconds> sleeps;
+    QList<QUrl> openedURLs;
+    bool urlsOpen = true;
+    QString clipboard;
+    QStringList installedApps;
+    QString hostName = QStringLiteral("Test Mac");
+    QString osVersion = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
+    NetworkTrafficSample traffic;
+    QStringList arguments{QStringLiteral("orvane")};
+    ScriptedTunnel* tunnel = nullptr;
+    std::unique_ptr<AppState> state;
+};
+
+} // namespace orvane::test
