@@ -252,6 +252,7 @@ private:
     void applyRouteCatalog(const APIRouteCatalogResponse& catalog);
     void applyVersionPolicy(const APIAppVersion& version);
     QStringList macOSAppRuleSummaries(const QList<APIRouteCategory>& categories) const;
+    QCoro::Task<void> syncAccount(QString token);
     QCoro::Task<void> syncClientBootstrap(QString token);
     QCoro::Task<void> syncRoutePreferences(QString token);
     QCoro::Task<void> syncOrders(QString token);

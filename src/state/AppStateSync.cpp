@@ -264,100 +264,80 @@ QString AppState::routePolicyTitle(const QString& policyId) const {
 
 // --- Private data --------------------------------------------------------------------------
 
+namespace {
+
+// What one step of a refresh threw, if anything (a task cannot carry a bare exception_ptr).
+struct StepOutcome {
+    std::exception_ptr failure;
+};
+
+QCoro::Task<StepOutcome> attempt(QCoro::Task<void> step) {
+    StepOutcome outcome;
+    try {
+        co_await std::move(step);
+    } catch (...) {
+        outcome.failure = std::current_exception();
+    }
+    co_return outcome;
+}
+
+} // namespace
+
 QCoro::Task<void> AppState::refreshPrivateData() {
     if (!m_token) {
         setShowAuthSheet(true);
         co_return;
     }
     const QString token = *m_token;
-    const quint64 session = m_sessionGeneration;
-    // A sign-out while a step waits ends the refresh: nothing of the old account comes back.
-    auto signedOut = [this, session] { return m_sessionGeneration != session; };
     setIsBusy(true);
-
-    std::exception_ptr failure;
-    try {
-        const auto me = co_await m_api.send<APIMeResponse>(QStringLiteral("/me"),
-                                                           QStringLiteral("GET"), token,
-                                                           std::nullopt, {});
-        if (!signedOut()) {
-            setCurrentUser(me.user);
-            setMaxDevices(me.user.maxDevices);
-            appendLog(QStringLiteral("账号权益同步完成。"));
+    // A step ends the refresh when it failed, or when the session it began with is gone:
+    // nothing of the old account may come back after a sign-out.
+    auto ended = [this, &token](const std::exception_ptr& failure) {
+        if (m_token != token) {
+            return true;
         }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure || signedOut()) {
-        if (failure && !signedOut()) {
+        if (failure) {
             reportRefreshFailure(failure);
         }
-        setIsBusy(false);
-        co_return;
-    }
+        return failure != nullptr;
+    };
 
-    bool bootstrapFailed = false;
-    try {
-        co_await syncClientBootstrap(token);
-    } catch (...) {
-        bootstrapFailed = true;
-    }
-    if (signedOut()) {
+    StepOutcome step = co_await attempt(syncAccount(token));
+    if (ended(step.failure)) {
         setIsBusy(false);
         co_return;
     }
-    if (bootstrapFailed) {
+    step = co_await attempt(syncClientBootstrap(token));
+    if (step.failure && m_token == token) {
         appendLog(QStringLiteral("新客户端启动信息暂不可用，使用兼容接口。"));
-        try {
-            co_await syncDevices(token);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure || signedOut()) {
-            if (failure && !signedOut()) {
-                reportRefreshFailure(failure);
-            }
-            setIsBusy(false);
-            co_return;
-        }
+        step = co_await attempt(syncDevices(token));
     }
-
-    bool preferencesFailed = false;
-    try {
-        co_await syncRoutePreferences(token);
-    } catch (...) {
-        preferencesFailed = true;
-    }
-    if (signedOut()) {
+    if (ended(step.failure)) {
         setIsBusy(false);
         co_return;
     }
-    if (preferencesFailed) {
+    step = co_await attempt(syncRoutePreferences(token));
+    if (step.failure && m_token == token) {
         appendLog(QStringLiteral("线路策略偏好暂不可用，继续使用本机偏好。"));
     }
-
-    try {
-        co_await syncTickets(token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure || signedOut()) {
-        if (failure && !signedOut()) {
-            reportRefreshFailure(failure);
-        }
-        setIsBusy(false);
-        co_return;
-    }
-
-    try {
-        co_await syncOrders(token);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure && !signedOut()) {
-        reportRefreshFailure(failure);
+    step = co_await attempt(syncTickets(token));
+    if (!ended(step.failure)) {
+        step = co_await attempt(syncOrders(token));
+        ended(step.failure);
     }
     setIsBusy(false);
+}
+
+QCoro::Task<void> AppState::syncAccount(QString token) {
+    const auto me = co_await m_api.send<APIMeResponse>(QStringLiteral("/me"),
+                                                       QStringLiteral("GET"), token,
+                                                       std::nullopt, {});
+    if (m_token != token) {
+        co_return;
+    }
+    setCurrentUser(me.user);
+    setMaxDevices(me.user.maxDevices);
+    appendLog(QStringLiteral("账号权益同步完成。"));
 }
 
 void AppState::reportRefreshFailure(const std::exception_ptr& error) {
@@ -369,6 +349,9 @@ void AppState::reportRefreshFailure(const std::exception_ptr& error) {
 
 QCoro::Task<void> AppState::syncClientBootstrap(QString token) {
     const auto response = co_await m_api.clientBootstrap(token);
+    if (m_token != token) {
+        co_return;
+    }
     if (response.user) {
         setCurrentUser(response.user);
         setMaxDevices(response.user->maxDevices);
@@ -405,6 +388,9 @@ QCoro::Task<void> AppState::syncClientBootstrap(QString token) {
 QCoro::Task<void> AppState::syncDevices(QString token) {
     const auto response = co_await m_api.send<APIDevicesResponse>(
         QStringLiteral("/devices"), QStringLiteral("GET"), token, std::nullopt, {});
+    if (m_token != token) {
+        co_return;
+    }
     setMaxDevices(response.maxDevices);
     setActiveDeviceCount(response.activeDeviceCount);
     applyDeviceChoice(response.devices, true);
@@ -459,7 +445,7 @@ QCoro::Task<void> AppState::syncRoutePreferences(QString token) {
     const auto response = co_await m_api.send<APIRoutePreferencesResponse>(
         QStringLiteral("/client/route-preferences") + kRouteQuery, QStringLiteral("GET"), token,
         std::nullopt, {});
-    if (response.routeCatalog) {
+    if (response.routeCatalog && m_token == token) {
         applyRouteCatalog(*response.routeCatalog);
     }
 }
@@ -467,6 +453,9 @@ QCoro::Task<void> AppState::syncRoutePreferences(QString token) {
 QCoro::Task<void> AppState::syncTickets(QString token) {
     const auto response = co_await m_api.send<APITicketsResponse>(
         QStringLiteral("/tickets"), QStringLiteral("GET"), token, std::nullopt, {});
+    if (m_token != token) {
+        co_return;
+    }
     QList<Ticket> tickets;
     for (const APITicket& ticket : response.tickets) {
         tickets.append(Ticket::fromAPI(ticket));
@@ -477,6 +466,9 @@ QCoro::Task<void> AppState::syncTickets(QString token) {
 QCoro::Task<void> AppState::syncOrders(QString token) {
     const auto response = co_await m_api.send<APIOrdersResponse>(
         QStringLiteral("/orders"), QStringLiteral("GET"), token, std::nullopt, {});
+    if (m_token != token) {
+        co_return;
+    }
     QList<Order> orders;
     for (const APIOrder& order : response.orders) {
         orders.append(Order::fromAPI(order));
