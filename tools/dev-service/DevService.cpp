@@ -194,6 +194,8 @@ bool parseEnum(const QJsonValue& value, const std::vector<std::pair<QStringList,
 DevService::DevService(Options options)
     : m_options(options),
       m_state(std::make_unique<DevServiceState>(options.configReadyAfterPolls,
+                                                options.configRetryAfterMs,
+                                                options.configMaxWaitMs,
                                                 [this](const QString& line) { log(line); })) {}
 
 DevService::~DevService() {

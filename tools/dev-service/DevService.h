@@ -27,6 +27,9 @@ struct DevServiceOptions {
     int port = 0; // 0: pick a free port
     // protocol-config answers "not ready" this many times per (device, node), then ready
     int configReadyAfterPolls = 2;
+    // what a "not ready" answer asks for; a negative maxWait leaves the field out
+    int configRetryAfterMs = 200;
+    int configMaxWaitMs = 10000;
     bool logToStderr = false;
 };
 

@@ -78,8 +78,12 @@ DevServiceState::Reply DevServiceState::Reply::error(int status, const QString& 
     return json(status, QJsonObject{{QStringLiteral("error"), text}});
 }
 
-DevServiceState::DevServiceState(int configReadyAfterPolls, Logger logger)
-    : m_configReadyAfterPolls(configReadyAfterPolls), m_logger(std::move(logger)) {
+DevServiceState::DevServiceState(int configReadyAfterPolls, int configRetryAfterMs,
+                                 int configMaxWaitMs, Logger logger)
+    : m_configReadyAfterPolls(configReadyAfterPolls),
+      m_configRetryAfterMs(configRetryAfterMs),
+      m_configMaxWaitMs(configMaxWaitMs),
+      m_logger(std::move(logger)) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     User demo;
     demo.id = QString::fromLatin1(kDemoUserId);
@@ -465,19 +469,20 @@ DevServiceState::Reply DevServiceState::protocolConfig(const Request& request) {
     if (polls < m_configReadyAfterPolls) {
         ++polls;
         const QString message = QStringLiteral("节点凭证同步中，请稍候。");
-        return Reply::json(
-            200,
-            QJsonObject{{QStringLiteral("endpoint_id"), node->id},
-                        {QStringLiteral("protocol"), node->preferredProtocol},
-                        {QStringLiteral("configStatus"), QStringLiteral("provisioning")},
-                        {QStringLiteral("message"), message},
-                        {QStringLiteral("retryAfterMs"), 200},
-                        {QStringLiteral("maxWaitMs"), 10000},
-                        {QStringLiteral("provisioning"),
-                         QJsonObject{{QStringLiteral("status"), QStringLiteral("provisioning")},
-                                     {QStringLiteral("message"), message},
-                                     {QStringLiteral("retryAfterMs"), 200},
-                                     {QStringLiteral("maxWaitMs"), 10000}}}});
+        QJsonObject provisioning{{QStringLiteral("status"), QStringLiteral("provisioning")},
+                                 {QStringLiteral("message"), message},
+                                 {QStringLiteral("retryAfterMs"), m_configRetryAfterMs}};
+        QJsonObject answer{{QStringLiteral("endpoint_id"), node->id},
+                           {QStringLiteral("protocol"), node->preferredProtocol},
+                           {QStringLiteral("configStatus"), QStringLiteral("provisioning")},
+                           {QStringLiteral("message"), message},
+                           {QStringLiteral("retryAfterMs"), m_configRetryAfterMs}};
+        if (m_configMaxWaitMs >= 0) {
+            provisioning.insert(QStringLiteral("maxWaitMs"), m_configMaxWaitMs);
+            answer.insert(QStringLiteral("maxWaitMs"), m_configMaxWaitMs);
+        }
+        answer.insert(QStringLiteral("provisioning"), provisioning);
+        return Reply::json(200, answer);
     }
 
     const QString key = device->id + QLatin1Char('/') + node->id;

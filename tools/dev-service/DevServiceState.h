@@ -37,7 +37,8 @@ public:
 
     static constexpr const char* kDemoUserId = "usr_demo";
 
-    DevServiceState(int configReadyAfterPolls, Logger logger);
+    DevServiceState(int configReadyAfterPolls, int configRetryAfterMs, int configMaxWaitMs,
+                    Logger logger);
 
     Reply handle(const Call& call);
 
@@ -120,6 +121,8 @@ private:
     QJsonObject authAnswer(const User& user);
 
     int m_configReadyAfterPolls;
+    int m_configRetryAfterMs;
+    int m_configMaxWaitMs;
     Logger m_logger;
     std::vector<User> m_users;
     std::vector<Device> m_devices;

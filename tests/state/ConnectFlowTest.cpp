@@ -1,0 +1,346 @@
+#include "OrvaneRuntimeError.h"
+#include "RunTask.h"
+#include "StateFixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::test;
+using dev::DevService;
+
+namespace {
+
+// Candidate order on the local service: hk-01 (selected), sg-01, hk-02, jp-01.
+AppState& signedIn(StateFixture& f) {
+    f.preferences->setString(QStringLiteral("orvane.sessionToken"), f.service.demoToken());
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    return state;
+}
+
+bool waitUntil(const std::function<bool()>& done) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done()) {
+        if (guard.elapsed() > 15000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Wakes the keep-alive once and waits until a loop sleeps again with nothing else running.
+bool runKeepAlivePass(StateFixture& f) {
+    const int before = f.longSleepsStarted;
+    f.releaseLongSleeps();
+    return waitUntil([&] {
+        return f.longSleepsStarted > before && f.state->runningTaskCount() == 1;
+    });
+}
+
+QCoro::Task<TunnelActivation> failingFor(QString endpointId, QString text,
+                                         ProtocolConfiguration configuration) {
+    if (configuration.endpointId == endpointId) {
+        throw OrvaneRuntimeError::connectionFailed(text);
+    }
+    TunnelActivation activation;
+    activation.proxyPort = 19091;
+    activation.recoveryNotes << QStringLiteral("已清理旧的本地代理设置。");
+    co_return activation;
+}
+
+QStringList stages(const QJsonObject& report) {
+    QStringList out;
+    for (const QJsonValue& entry : report.value(QStringLiteral("stateLog")).toArray()) {
+        out << entry.toObject().value(QStringLiteral("stage")).toString();
+    }
+    return out;
+}
+
+QStringList reportLine(const QJsonObject& r) {
+    return {r.value(QStringLiteral("status")).toString(),
+            r.value(QStringLiteral("endpointId")).toString(),
+            r.value(QStringLiteral("stateStage")).toString(),
+            r.value(QStringLiteral("reasonCode")).toString()};
+}
+
+} // namespace
+
+TEST(ConnectFlow, FirstCandidateFailsSecondConnects) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->onConnect = [](ProtocolConfiguration c) {
+        return failingFor(QStringLiteral("hk-01"), QStringLiteral("sing-box 启动失败。"), c);
+    };
+    runTask(state.toggleConnection());
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("sg-01"));
+    EXPECT_EQ(state.localProxyPort(), 19091);
+    EXPECT_FALSE(state.isBusy());
+    ASSERT_TRUE(state.quickConnectCache());
+    EXPECT_EQ(state.quickConnectCache()->endpointId, QStringLiteral("sg-01"));
+    EXPECT_EQ(state.endpointQualityStats().value(QStringLiteral("hk-01")).consecutiveFailures, 1);
+    EXPECT_EQ(state.endpointQualityStats().value(QStringLiteral("sg-01")).successfulConnections, 1);
+
+    QStringList log = f.logMessages();
+    std::reverse(log.begin(), log.end());
+    const auto failedAt = log.indexOf(QStringLiteral("香港 连接失败：sing-box 启动失败。"));
+    ASSERT_GE(failedAt, 0);
+    EXPECT_EQ(log.mid(failedAt + 1, 2),
+              QStringList({QStringLiteral("正在自动切换到下一个可用节点。"),
+                           QStringLiteral("正在生成 新加坡 多协议配置。")}));
+    EXPECT_TRUE(log.contains(QStringLiteral("sing-box 内核已连接：新加坡。")));
+    EXPECT_TRUE(log.contains(QStringLiteral("已清理旧的本地代理设置。")));
+
+    const auto reports = f.service.connectionReports();
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reportLine(reports[0]), QStringList({"failed", "hk-01", "kernel_start",
+                                                   "KERNEL_START_FAILED"}));
+    EXPECT_EQ(reportLine(reports[1]), QStringList({"connected", "sg-01", "connected", "OK"}));
+    EXPECT_EQ(stages(reports[1]),
+              QStringList({"auth_check", "device_bind", "config_prepare", "node_ready_wait",
+                           "kernel_start", "kernel_start", "config_prepare", "node_ready_wait",
+                           "kernel_start", "quick_verify", "connected"}));
+    const QString attempt = reports[1].value(QStringLiteral("attemptId")).toString();
+    EXPECT_TRUE(attempt.startsWith(QStringLiteral("att_")) && attempt.size() == 22);
+    EXPECT_EQ(reports[1].value(QStringLiteral("_headers"))
+                  .toObject()
+                  .value(QStringLiteral("x-orvane-attempt-id"))
+                  .toString(),
+              attempt);
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+    // The keep-alive waits one full interval before its first probe.
+    EXPECT_EQ(f.longSleepsStarted, 1);
+    EXPECT_EQ(f.sleeps.last(), std::chrono::seconds(60));
+    EXPECT_FALSE(f.tunnel->calls.join(QLatin1Char(' ')).contains(QStringLiteral("health")));
+}
+
+TEST(ConnectFlow, LocalEnvironmentErrorStopsTheWalk) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->onConnect = [](ProtocolConfiguration c) {
+        return failingFor(QStringLiteral("hk-01"),
+                          QStringLiteral("本地代理端口 19090 已被其他程序占用。"), c);
+    };
+    runTask(state.toggleConnection());
+
+    const QString text =
+        QStringLiteral("已尝试 香港 VLESS，仍未连通。本地代理端口 19090 已被其他程序占用。");
+    EXPECT_EQ(state.connectionState(), ConnectionState::failed(text));
+    EXPECT_EQ(state.alertMessage(), text);
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    EXPECT_EQ(f.tunnel->calls.last(), QStringLiteral("cleanup(1)"));
+    EXPECT_TRUE(f.logMessages().contains(QStringLiteral("检测到本机连接环境问题，已停止自动重试。")));
+    EXPECT_FALSE(f.logMessages().contains(QStringLiteral("正在自动切换到下一个可用节点。")));
+    EXPECT_EQ(f.service.connectionReports().size(), 1);
+
+    const auto crashes = f.service.crashReports();
+    ASSERT_EQ(crashes.size(), 1);
+    EXPECT_EQ(crashes[0].value(QStringLiteral("crashType")).toString(),
+              QStringLiteral("macos-connection"));
+    EXPECT_EQ(crashes[0].value(QStringLiteral("reason")).toString(), text);
+    const QString diagnostics = crashes[0].value(QStringLiteral("diagnostics")).toString();
+    EXPECT_EQ(diagnostics.split(QLatin1Char('\n')).size(), 12);
+}
+
+TEST(ConnectFlow, PollingBoundaries) {
+    // No maximum wait: the deadline is 1 s after the first answer, so after one 1.5 s wait
+    // every node times out and the walk tries them all.
+    {
+        DevService::Options options;
+        options.configReadyAfterPolls = 5;
+        options.configMaxWaitMs = 0;
+        StateFixture f(options);
+        f.advanceClockOnSleep = true;
+        AppState& state = signedIn(f);
+        f.sleeps.clear();
+        runTask(state.toggleConnection());
+        EXPECT_EQ(f.sleeps, QList<std::chrono::milliseconds>(4, std::chrono::milliseconds(1500)));
+        EXPECT_TRUE(state.connectionState().message().endsWith(
+            QStringLiteral("仍未连通。节点凭证同步超时，请稍后重试或切换节点。")));
+        const auto reports = f.service.connectionReports();
+        ASSERT_EQ(reports.size(), 4);
+        EXPECT_EQ(reportLine(reports[3]),
+                  QStringList({"failed", "jp-01", "fallback", "UNKNOWN_FAILURE"}));
+        EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("connect(")).isEmpty());
+    }
+    // The wait between polls stays within 1.5 and 3 s whatever the service asks for.
+    const QList<std::pair<int, int>> waits{{500, 1500}, {2000, 2000}, {10000, 3000}, {0, 1500}};
+    for (const auto& [retryAfter, expected] : waits) {
+        DevService::Options options;
+        options.configRetryAfterMs = retryAfter;
+        StateFixture f(options);
+        AppState& state = signedIn(f);
+        f.sleeps.clear();
+        runTask(state.toggleConnection());
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        EXPECT_EQ(f.sleeps.first(), std::chrono::milliseconds(expected)) << retryAfter;
+    }
+    // Trace entries and log lines at the first poll and every fifth only.
+    {
+        DevService::Options options;
+        options.configReadyAfterPolls = 15;
+        StateFixture f(options);
+        AppState& state = signedIn(f);
+        runTask(state.toggleConnection());
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        const QStringList waitLines =
+            f.logMessages().filter(QStringLiteral("节点凭证同步中，正在等待服务端生效"));
+        EXPECT_EQ(waitLines, QStringList({"节点凭证同步中，正在等待服务端生效（15）。",
+                                          "节点凭证同步中，正在等待服务端生效（10）。",
+                                          "节点凭证同步中，正在等待服务端生效（5）。",
+                                          "节点凭证同步中，正在等待服务端生效（1）。"}));
+        EXPECT_EQ(stages(f.service.connectionReports().last()).count("node_ready_wait"), 4);
+    }
+}
+
+TEST(ConnectFlow, KeepAliveFailuresRecoverAtMostTwice) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+    };
+
+    ASSERT_TRUE(runKeepAlivePass(f));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("连接保活异常（1/2）：网页连通性检测失败。"));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(reportLine(f.service.connectionReports().last()),
+              QStringList({"failed", "hk-01", "quick_verify", "QUICK_VERIFY_FAILED"}));
+
+    ASSERT_TRUE(runKeepAlivePass(f));
+    EXPECT_TRUE(f.logMessages().contains(QStringLiteral("连接保活异常（2/2）：网页连通性检测失败。")));
+    EXPECT_TRUE(f.logMessages().contains(QStringLiteral("已自动切换到 新加坡 SG Stable 01。")));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("sg-01"));
+    const auto switched = f.service.connectionReports().last();
+    EXPECT_EQ(reportLine(switched), QStringList({"connected", "sg-01", "connected", "OK"}));
+    // The recovery stays in the trace of the attempt that connected.
+    EXPECT_EQ(stages(switched).first(), QStringLiteral("auth_check"));
+    EXPECT_TRUE(stages(switched).contains(QStringLiteral("fallback")));
+
+    // The new loop probes the new node; its second failure makes the second switch.
+    ASSERT_TRUE(runKeepAlivePass(f));
+    EXPECT_EQ(f.service.connectionReports().last().value(QStringLiteral("endpointId")),
+              QStringLiteral("sg-01"));
+    ASSERT_TRUE(runKeepAlivePass(f));
+    const auto second = state.selectedEndpointId();
+    EXPECT_NE(second, QStringLiteral("sg-01"));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+
+    // No third switch: the limit line, and the loop goes on counting.
+    ASSERT_TRUE(runKeepAlivePass(f));
+    ASSERT_TRUE(runKeepAlivePass(f));
+    ASSERT_TRUE(runKeepAlivePass(f));
+    const QString limit =
+        QStringLiteral("连接保活异常，但本次连接已达到自动切线次数上限，请手动刷新或切换节点。");
+    EXPECT_EQ(f.logMessages().mid(0, 4),
+              QStringList({limit, QStringLiteral("连接保活异常（3/2）：网页连通性检测失败。"), limit,
+                           QStringLiteral("连接保活异常（2/2）：网页连通性检测失败。")}));
+    EXPECT_EQ(state.selectedEndpointId(), second);
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+}
+
+TEST(ConnectFlow, RecoveryWithoutWorkingNodeLeavesNothingConnected) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+    };
+    f.tunnel->onConnect = [](ProtocolConfiguration c) {
+        return failingFor(c.endpointId, QStringLiteral("address already in use"), c);
+    };
+    ASSERT_TRUE(runKeepAlivePass(f));
+    const int before = f.longSleepsStarted;
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    const QString message = QStringLiteral("已尝试 新加坡 VLESS，address already in use");
+    EXPECT_EQ(state.connectionState(), ConnectionState::failed(QStringLiteral("自动恢复失败：") +
+                                                               message));
+    EXPECT_EQ(state.alertMessage(), message);
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_FALSE(state.aiProxyReady());
+    EXPECT_EQ(f.longSleepsStarted, before);
+    EXPECT_TRUE(f.logMessages().contains(QStringLiteral("检测到本机连接环境问题，已停止自动恢复。")));
+    const auto crashes = f.service.crashReports();
+    ASSERT_EQ(crashes.size(), 1);
+    EXPECT_EQ(crashes[0].value(QStringLiteral("crashType")).toString(),
+              QStringLiteral("macos-auto-recovery"));
+}
+
+TEST(ConnectFlow, SystemProxyFailureEndsTheConnection) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    const QString summary = QStringLiteral("系统代理未生效：重新设置后仍为空。");
+    f.tunnel->onHealthCheck = [summary]() -> QCoro::Task<TunnelHealthCheck> {
+        co_return TunnelHealthCheck{false, summary};
+    };
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    EXPECT_EQ(state.connectionState(), ConnectionState::failed(summary));
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_EQ(state.currentConfigPath(),
+              QStringLiteral("系统代理未生效，Orvane 已停止当前连接状态。"));
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("系统代理未生效，已尝试重新设置但仍为空。请允许 "
+                                                   "Orvane 修改系统代理后重新连接。"));
+    EXPECT_EQ(f.tunnel->calls.last(), QStringLiteral("cleanup(1)"));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("连接保活异常（1/2）：") + summary);
+    EXPECT_EQ(f.longSleepsStarted, 1);
+}
+
+TEST(ConnectFlow, DisconnectReportsAndStopsTheKeepAlive) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.runningTaskCount(), 1);
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("连接已断开。"));
+    const auto report = f.service.connectionReports().last();
+    EXPECT_EQ(reportLine(report), QStringList({"disconnected", "hk-01", "rollback", "OK"}));
+    const QJsonArray trace = report.value(QStringLiteral("stateLog")).toArray();
+    EXPECT_EQ(trace[trace.size() - 2].toObject().value(QStringLiteral("message")).toString(),
+              QStringLiteral("用户请求断开连接。"));
+    EXPECT_EQ(trace.last().toObject().value(QStringLiteral("message")).toString(),
+              QStringLiteral("连接已断开。"));
+}
+
+TEST(ConnectFlow, ExitDuringNodeStartTakesItDownAndStartsNothing) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->onConnect = [&state](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        state.spawn(state.cleanupBeforeExit());
+        co_await sleepFor(std::chrono::milliseconds(20));
+        co_return TunnelActivation{};
+    };
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_FALSE(f.tunnel->mode);
+    EXPECT_EQ(f.tunnel->calls.last(), QStringLiteral("cleanup(0)"));
+    EXPECT_FALSE(state.alertMessage());
+    EXPECT_TRUE(f.service.connectionReports().isEmpty());
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+    EXPECT_EQ(f.longSleepsStarted, 0);
+
+    const auto calls = f.tunnel->calls.size();
+    runTask(state.toggleConnection());
+    EXPECT_EQ(f.tunnel->calls.size(), calls);
+}
