@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppState.h"
+#include "CancelToken.h"
 #include "DevService.h"
 #include "OrvaneAPIClient.h"
 #include "Preferences.h"
@@ -35,7 +36,15 @@ public:
         d.monotonicClock = [this] { return monotonicMs; };
         d.sleep = [this](std::chrono::milliseconds duration) -> QCoro::Task<void> {
             sleeps.append(duration);
-            co_return;
+            if (duration >= std::chrono::seconds(30)) {
+                ++longSleepsStarted;
+                const auto gate = longSleepGate;
+                co_await sleepFor(std::chrono::hours(24), gate.get());
+                co_return;
+            }
+            if (advanceClockOnSleep) {
+                now = now.addMSecs(duration.count());
+            }
         };
         d.openURL = [this](const QUrl& url) {
             openedURLs.append(url);
@@ -53,6 +62,13 @@ public:
         return *state;
     }
 
+    // Wakes every sleep of 30 s or more (the keep-alive's), which otherwise waits for ever.
+    void releaseLongSleeps() {
+        const auto gate = longSleepGate;
+        longSleepGate = std::make_shared<CancelToken>();
+        gate->cancel();
+    }
+
     QStringList logMessages() const {
         QStringList messages;
         for (const LogEntry& entry : state->logs()) {
@@ -67,6 +83,9 @@ public:
     QDateTime now = QDateTime::fromString(QStringLiteral("2026-12-09T10:00:00Z"), Qt::ISODate);
     qint64 monotonicMs = 0;
     QList<std::chrono::milliseconds> sleeps;
+    bool advanceClockOnSleep = false;
+    int longSleepsStarted = 0;
+    std::shared_ptr<CancelToken> longSleepGate = std::make_shared<CancelToken>();
     QList<QUrl> openedURLs;
     bool urlsOpen = true;
     QString clipboard;
