@@ -344,3 +344,52 @@ TEST(ConnectFlow, ExitDuringNodeStartTakesItDownAndStartsNothing) {
     runTask(state.toggleConnection());
     EXPECT_EQ(f.tunnel->calls.size(), calls);
 }
+
+TEST(ConnectFlow, ExitDuringPollingStopsAtTheNextWait) {
+    DevService::Options options;
+    options.configReadyAfterPolls = 5;
+    StateFixture f(options);
+    AppState& state = signedIn(f);
+    f.onSleep = [&state](std::chrono::milliseconds) { state.spawn(state.cleanupBeforeExit()); };
+    f.service.clearRequests();
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    int polls = 0;
+    for (const auto& request : f.service.requests()) {
+        polls += request.path.endsWith(QStringLiteral("/protocol-config")) ? 1 : 0;
+    }
+    EXPECT_EQ(polls, 1);
+    EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("connect(")).isEmpty());
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_TRUE(f.service.connectionReports().isEmpty());
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+}
+
+TEST(ConnectFlow, FailedDeviceRefreshAfterConnectingLeavesNothingRunning) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    // From the first node start on, every device refresh fails.
+    f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        DevService::Fault fault;
+        fault.method = QStringLiteral("GET");
+        fault.path = QStringLiteral("/devices");
+        fault.times = -1;
+        f.service.addFault(fault);
+        co_return TunnelActivation{};
+    };
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::failed);
+    EXPECT_TRUE(state.connectionState().message().startsWith(QStringLiteral(
+        "已尝试 香港 VLESS、新加坡 VLESS、香港 Hysteria2、日本 Hysteria2，仍未连通。")));
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_FALSE(state.aiProxyReady());
+    const auto hk = state.endpointQualityStats().value(QStringLiteral("hk-01"));
+    EXPECT_EQ(hk.successfulConnections, 1);
+    EXPECT_EQ(hk.failedConnections, 1);
+    // Four loops were started and each was stopped with its node.
+    EXPECT_EQ(f.longSleepsStarted, 4);
+    EXPECT_EQ(f.service.connectionReports().size(), 8);
+}

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 namespace orvane::test {
@@ -36,6 +37,9 @@ public:
         d.monotonicClock = [this] { return monotonicMs; };
         d.sleep = [this](std::chrono::milliseconds duration) -> QCoro::Task<void> {
             sleeps.append(duration);
+            if (onSleep) {
+                onSleep(duration);
+            }
             if (duration >= std::chrono::seconds(30)) {
                 ++longSleepsStarted;
                 const auto gate = longSleepGate;
@@ -84,6 +88,7 @@ public:
     qint64 monotonicMs = 0;
     QList<std::chrono::milliseconds> sleeps;
     bool advanceClockOnSleep = false;
+    std::function<void(std::chrono::milliseconds)> onSleep;
     int longSleepsStarted = 0;
     std::shared_ptr<CancelToken> longSleepGate = std::make_shared<CancelToken>();
     QList<QUrl> openedURLs;
