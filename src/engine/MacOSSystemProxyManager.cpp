@@ -11,15 +11,8 @@ namespace orvane {
 
 namespace {
 
-constexpr int kFirstOwnedPort = 19090;
-constexpr int kLastOwnedPort = 19109;
-
-QSet<int> ownedPorts() {
-    QSet<int> ports;
-    for (int port = kFirstOwnedPort; port <= kLastOwnedPort; ++port) {
-        ports.insert(port);
-    }
-    return ports;
+QSet<int> portSet(const QList<int>& ports) {
+    return QSet<int>(ports.begin(), ports.end());
 }
 
 // A decimal integer with an optional sign and nothing else; 0 for anything that is not one,
@@ -99,8 +92,9 @@ QString firstThree(const QStringList& names) {
 
 } // namespace
 
-MacOSSystemProxyManager::MacOSSystemProxyManager(ToolPaths tools)
-    : m_host(QStringLiteral("127.0.0.1")), m_ownedLocalProxyPorts(ownedPorts()),
+MacOSSystemProxyManager::MacOSSystemProxyManager(ToolPaths tools, const RuntimeProfile& profile)
+    : m_host(QStringLiteral("127.0.0.1")),
+      m_ownedLocalProxyPorts(portSet(profile.proxyPortRange())),
       m_networkSetupPath(tools.networksetup), m_osascriptPath(tools.osascript) {}
 
 QStringList MacOSSystemProxyManager::mergedBypassDomains(const QStringList& existing) {

@@ -2,6 +2,7 @@
 
 #include "AsyncMutex.h"
 #include "CommandResult.h"
+#include "RuntimeProfile.h"
 #include "ToolPaths.h"
 
 #include <QList>
@@ -47,7 +48,9 @@ struct ServiceProxySnapshot {
 // enable never interleaves with a disable over the snapshot.
 class MacOSSystemProxyManager {
 public:
-    explicit MacOSSystemProxyManager(ToolPaths tools = ToolPaths::platformDefaults());
+    // Our own ports are the profile's local proxy ports (not its AI port).
+    explicit MacOSSystemProxyManager(ToolPaths tools = ToolPaths::platformDefaults(),
+                                     const RuntimeProfile& profile = RuntimeProfile());
     MacOSSystemProxyManager(const MacOSSystemProxyManager&) = delete;
     MacOSSystemProxyManager& operator=(const MacOSSystemProxyManager&) = delete;
 

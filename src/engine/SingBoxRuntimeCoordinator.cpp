@@ -52,8 +52,9 @@ std::optional<qint32> parseInt32(const QString& text) {
 
 } // namespace
 
-SingBoxRuntimeCoordinator::SingBoxRuntimeCoordinator(ToolPaths tools, QObject* parent)
-    : QObject(parent), m_tools(std::move(tools)),
+SingBoxRuntimeCoordinator::SingBoxRuntimeCoordinator(ToolPaths tools, RuntimeProfile profile,
+                                                     QObject* parent)
+    : QObject(parent), m_tools(std::move(tools)), m_profile(std::move(profile)),
       m_sleep([](std::chrono::milliseconds d) -> QCoro::Task<void> { co_await sleepFor(d); }) {}
 
 SingBoxRuntimeCoordinator::~SingBoxRuntimeCoordinator() { releaseProcess(); }
@@ -122,8 +123,8 @@ bool SingBoxRuntimeCoordinator::isAddressInUse(const QString& text) {
            lower.contains(QLatin1String("bind:"));
 }
 
-QList<int> SingBoxRuntimeCoordinator::listenPorts(const QString& configURL) {
-    const QList<int> fallback{19090};
+QList<int> SingBoxRuntimeCoordinator::listenPorts(const QString& configURL, int fallbackPort) {
+    const QList<int> fallback{fallbackPort};
     QFile file(configURL);
     if (!file.open(QIODevice::ReadOnly)) {
         return fallback;
@@ -169,14 +170,13 @@ std::optional<qint32> SingBoxRuntimeCoordinator::readPID(const QString& pidURL) 
     return pid;
 }
 
-bool SingBoxRuntimeCoordinator::isOwnedSingBoxCommand(const QString& commandLine) {
-    const QString lower = commandLine.toLower();
-    if (!lower.contains(QLatin1String("sing-box"))) {
+bool SingBoxRuntimeCoordinator::isOwnedSingBoxCommand(const QString& commandLine,
+                                                      const QStringList& markers) {
+    if (!commandLine.contains(QLatin1String("sing-box"), Qt::CaseInsensitive)) {
         return false;
     }
-    for (const char* marker :
-         {"orvane", "velmo", "orvane-active.json", "/application support/orvane/"}) {
-        if (lower.contains(QLatin1String(marker))) {
+    for (const QString& marker : markers) {
+        if (!marker.isEmpty() && commandLine.contains(marker, Qt::CaseInsensitive)) {
             return true;
         }
     }
@@ -348,7 +348,7 @@ QCoro::Task<QStringList> SingBoxRuntimeCoordinator::cleanupStaleRuntime(QString 
     QStringList foreign;
     for (qint32 pid : candidates) {
         const QString command = co_await commandLine(pid);
-        if (isOwnedSingBoxCommand(command)) {
+        if (isOwnedSingBoxCommand(command, m_profile.ownershipMarkers)) {
             own << pid;
         } else if (!command.isEmpty()) {
             foreign << QString::number(pid) + QLatin1Char(' ') + command;
@@ -504,7 +504,7 @@ QCoro::Task<TunnelActivation> SingBoxRuntimeCoordinator::start(QString configURL
     const QString directory = runtimeDirectory();
     const QString logURL = directory + QStringLiteral("/sing-box.log");
     const QString pidURL = directory + QStringLiteral("/sing-box.pid");
-    const QList<int> ports = listenPorts(configURL);
+    const QList<int> ports = listenPorts(configURL, m_profile.firstProxyPort);
 
     stopManagedProcess();
     const QStringList firstNotes = co_await cleanupStaleRuntime(pidURL, ports, false);
@@ -542,7 +542,7 @@ QCoro::Task<std::optional<qint32>> SingBoxRuntimeCoordinator::ownedPidFromFile(Q
     }
     // Nothing of ours writes this file, so its pid may since belong to another program.
     const QString command = co_await commandLine(*pid);
-    if (!isOwnedSingBoxCommand(command)) {
+    if (!isOwnedSingBoxCommand(command, m_profile.ownershipMarkers)) {
         QFile::remove(pidURL);
         co_return std::nullopt;
     }
@@ -590,8 +590,11 @@ QCoro::Task<void> SingBoxRuntimeCoordinator::reload(QString configURL) {
         throw SingBoxRuntimeError::reloadFailed(cleanMessage(result.output()));
     }
     co_await m_sleep(700ms);
-    const bool recorded = !m_process.isNull();
-    const bool alive = recorded ? isChildRunning() : co_await processExists(*target);
+    bool alive = isChildRunning();
+    if (m_process.isNull()) {
+        const bool exists = co_await processExists(*target);
+        alive = exists;
+    }
     if (!alive) {
         throw SingBoxRuntimeError::exitedEarly(logTail());
     }

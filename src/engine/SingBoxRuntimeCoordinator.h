@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandResult.h"
+#include "RuntimeProfile.h"
 #include "ToolPaths.h"
 #include "TunnelActivation.h"
 
@@ -29,7 +30,9 @@ public:
     // Waits on the event loop; tests replace it to run the fixed waits instantly.
     using SleepFunction = std::function<QCoro::Task<void>(std::chrono::milliseconds)>;
 
+    // Only a sing-box carrying one of the profile's markers is ever signalled as ours.
     explicit SingBoxRuntimeCoordinator(ToolPaths tools = ToolPaths::platformDefaults(),
+                                       RuntimeProfile profile = RuntimeProfile(),
                                        QObject* parent = nullptr);
     // Releases the child without signalling it.
     ~SingBoxRuntimeCoordinator() override;
@@ -62,10 +65,13 @@ public:
 
     static QString cleanMessage(const QString& text);
     static bool isAddressInUse(const QString& text);
-    static QList<int> listenPorts(const QString& configURL);
+    // The inbound ports of a configuration; [fallbackPort] when it names none.
+    static QList<int> listenPorts(const QString& configURL, int fallbackPort = 19090);
     // No pid for a value that must never be signalled (below 2, or our own process).
     static std::optional<qint32> readPID(const QString& pidURL);
-    static bool isOwnedSingBoxCommand(const QString& commandLine);
+    static bool
+    isOwnedSingBoxCommand(const QString& commandLine,
+                          const QStringList& markers = RuntimeProfile().ownershipMarkers);
     // The last 10 non-empty lines of a log, colours removed.
     QString logTail(const std::optional<QString>& logURL = std::nullopt) const;
     // The AppleScript that runs `command` with administrator rights.
@@ -88,6 +94,7 @@ private:
     QCoro::Task<std::optional<qint32>> ownedPidFromFile(QString pidURL);
 
     ToolPaths m_tools;
+    RuntimeProfile m_profile;
     SleepFunction m_sleep;
     QPointer<QProcess> m_process;
     std::optional<QString> m_lastLogURL;

@@ -21,14 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QList<int> portRange() {
-    QList<int> ports;
-    for (int port = 19090; port <= 19109; ++port) {
-        ports << port;
-    }
-    return ports;
-}
-
 QStringList defaultAIDomainSuffixes() {
     return {QStringLiteral("openai.com"),        QStringLiteral("chatgpt.com"),
             QStringLiteral("oaistatic.com"),     QStringLiteral("oaiusercontent.com"),
@@ -85,17 +77,19 @@ TunnelCoordinator::ProbeURLs TunnelCoordinator::ProbeURLs::defaults() {
              QStringLiteral("https://claude.ai/"), QStringLiteral("https://api.anthropic.com/")}};
 }
 
-TunnelCoordinator::TunnelCoordinator(ToolPaths tools, ProbeURLs probes,
+TunnelCoordinator::TunnelCoordinator(ToolPaths tools, ProbeURLs probes, RuntimeProfile profile,
                                      std::shared_ptr<TunnelPreferences> tunnelPreferences,
                                      QObject* parent)
-    : QObject(parent), macOSProxyPortRange(portRange()), aiDomainSuffixes(defaultAIDomainSuffixes()),
-      m_tools(std::move(tools)), m_probes(std::move(probes)),
+    : QObject(parent), macOSProxyPort(profile.firstProxyPort),
+      macOSProxyPortRange(profile.proxyPortRange()), aiProxyPort(profile.aiProxyPort),
+      aiDomainSuffixes(defaultAIDomainSuffixes()), m_tools(std::move(tools)),
+      m_probes(std::move(probes)),
       m_sleep([](std::chrono::milliseconds d) -> QCoro::Task<void> { co_await sleepFor(d); }),
       m_networkExtension(std::make_unique<NetworkExtensionTunnelCoordinator>(
           QStringLiteral("com.orvane.macos.PacketTunnel"), QStringLiteral("Orvane"),
           std::move(tunnelPreferences))),
-      m_singBox(std::make_unique<SingBoxRuntimeCoordinator>(m_tools)),
-      m_systemProxyManager(std::make_unique<MacOSSystemProxyManager>(m_tools)) {}
+      m_singBox(std::make_unique<SingBoxRuntimeCoordinator>(m_tools, profile)),
+      m_systemProxyManager(std::make_unique<MacOSSystemProxyManager>(m_tools, profile)) {}
 
 TunnelCoordinator::~TunnelCoordinator() = default;
 
@@ -131,9 +125,12 @@ QCoro::Task<TunnelActivation> TunnelCoordinator::connect(ProtocolConfiguration p
                                                          OutboundMode outboundMode,
                                                          bool aiEnhancedModeEnabled,
                                                          bool systemProxyEnabled, bool quickStart) {
-    const quint64 generation = advanceGeneration();
+    const quint64 generation = advanceGeneration(true);
+    m_startGeneration = generation;
     co_await m_systemProxyManager->disableLocalProxy(true);
+    throwIfCancelled(generation);
     const int port = co_await chooseLocalProxyPort(aiEnhancedModeEnabled);
+    throwIfCancelled(generation);
 
     const QString folder = protocolsDirectory();
     cleanupLegacyEndpointConfigFiles(folder);
@@ -146,12 +143,13 @@ QCoro::Task<TunnelActivation> TunnelCoordinator::connect(ProtocolConfiguration p
 
     TunnelActivation activation = co_await connectWithSingBox(file, port, aiEnhancedModeEnabled,
                                                               systemProxyEnabled, quickStart);
-    activation.recoveryNotes << co_await thirdPartyNetworkWarnings(false);
+    const StartedRuntime started{generation, m_singBox->childPid(), systemProxyEnabled};
+    const QStringList warnings = co_await thirdPartyNetworkWarnings(false);
     if (m_generation != generation) {
-        // Disconnected while starting: what this start brought up must not stay behind.
-        co_await m_singBox->stop(true);
+        co_await abandonStart(started);
         throw TunnelCoordinatorError::commandFailed(kConnectionGone);
     }
+    activation.recoveryNotes << warnings;
     activeMode = activation.mode;
     activeProxyPort = activation.proxyPort;
     activeAIProxyPort = aiEnhancedModeEnabled ? std::optional<int>(aiProxyPort) : std::nullopt;
@@ -165,40 +163,57 @@ QCoro::Task<TunnelActivation> TunnelCoordinator::connectWithSingBox(QString conf
                                                                     bool systemProxyEnabled,
                                                                     bool quickStart) {
     const quint64 generation = m_generation;
-    TunnelActivation activation = co_await m_singBox->start(configURL);
-    const QStringList webNotes = co_await validateProxyConnection(port);
+    StartedRuntime started{generation, std::nullopt, false};
+    TunnelActivation activation;
+    QStringList webNotes;
     QStringList aiNotes;
-    if (aiEnhancedModeEnabled) {
-        aiNotes = co_await validateAIProxyConnection(aiProxyPort);
-    }
-
     QStringList proxyNotes;
-    if (systemProxyEnabled) {
-        const auto enabled = co_await enableProxyFor(port, generation);
-        if (!enabled) {
-            throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+    bool confirming = false;
+    std::exception_ptr failure;
+    try {
+        activation = co_await m_singBox->start(configURL);
+        started.child = m_singBox->childPid();
+        throwIfCancelled(generation);
+        webNotes = co_await validateProxyConnection(port);
+        throwIfCancelled(generation);
+        if (aiEnhancedModeEnabled) {
+            aiNotes = co_await validateAIProxyConnection(aiProxyPort);
+            throwIfCancelled(generation);
         }
-        proxyNotes = *enabled;
-        std::exception_ptr failure;
-        try {
+        if (systemProxyEnabled) {
+            // Set before the wait: an enable cut short by a disconnect may have done half.
+            started.proxyTouched = true;
+            const auto enabled = co_await enableProxyFor(port, generation, ProxyOwner::start);
+            throwIfCancelled(generation);
+            proxyNotes = enabled.value_or(QStringList());
+            confirming = true;
             co_await confirm(port, generation);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure) {
-            co_await m_singBox->stop(true);
-            try {
-                const QString pid = SingBoxRuntimeCoordinator::runtimeDirectory() +
-                                    QStringLiteral("/sing-box.pid");
-                const QList<int> ports{port, aiProxyPort};
-                co_await m_singBox->cleanupStaleRuntime(pid, ports, false);
-            } catch (...) {
-            }
+        } else {
             co_await m_systemProxyManager->disableLocalProxy(true);
-            std::rethrow_exception(failure);
         }
-    } else {
+        throwIfCancelled(generation);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure && m_generation != generation) {
+        // Whatever went wrong, the connection is no longer wanted: nothing of it may stay.
+        co_await abandonStart(started);
+        throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+    }
+    if (failure && confirming) {
+        co_await m_singBox->stop(true);
+        try {
+            const QString pid =
+                SingBoxRuntimeCoordinator::runtimeDirectory() + QStringLiteral("/sing-box.pid");
+            const QList<int> ports{port, aiProxyPort};
+            co_await m_singBox->cleanupStaleRuntime(pid, ports, false);
+        } catch (...) {
+        }
         co_await m_systemProxyManager->disableLocalProxy(true);
+    }
+    if (failure) {
+        // A failed probe is not rolled back here: the caller cleans up.
+        std::rethrow_exception(failure);
     }
 
     QStringList& notes = activation.recoveryNotes;
@@ -242,18 +257,47 @@ QCoro::Task<QStringList> TunnelCoordinator::validateAIProxyConnection(int port) 
     throw TunnelCoordinatorError::commandFailed(kAIFailed);
 }
 
-QCoro::Task<std::optional<QStringList>> TunnelCoordinator::enableProxyFor(int port,
-                                                                         quint64 generation) {
+bool TunnelCoordinator::stillWanted(quint64 generation, ProxyOwner owner) const {
     if (m_generation != generation) {
+        return false;
+    }
+    // Upkeep serves the recorded connection only: a disconnect under way has advanced the
+    // generation already, and one that has finished has cleared the record.
+    return owner == ProxyOwner::start || activeMode == TunnelActivation::Mode::singBox;
+}
+
+void TunnelCoordinator::throwIfCancelled(quint64 generation) const {
+    if (m_generation != generation) {
+        throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+    }
+}
+
+QCoro::Task<std::optional<QStringList>>
+TunnelCoordinator::enableProxyFor(int port, quint64 generation, ProxyOwner owner) {
+    if (!stillWanted(generation, owner)) {
         co_return std::nullopt;
     }
     // Checked again once the manager's turn comes: a disconnect may be ahead of us.
-    auto stillWanted = [this, generation] { return m_generation == generation; };
-    QStringList notes = co_await m_systemProxyManager->enableLocalProxy(port, stillWanted);
+    auto wanted = [this, generation, owner] { return stillWanted(generation, owner); };
+    QStringList notes = co_await m_systemProxyManager->enableLocalProxy(port, wanted);
     if (m_generation != generation) {
         co_return std::nullopt;
     }
     co_return notes;
+}
+
+QCoro::Task<void> TunnelCoordinator::abandonStart(StartedRuntime started) {
+    if (m_startGeneration > started.generation) {
+        // A newer start has taken over sing-box and the system proxy.
+        co_return;
+    }
+    const bool allowAuthorization = m_cancelAllowsAuthorization;
+    if (started.child && m_singBox->childPid() == started.child) {
+        co_await m_singBox->stop(allowAuthorization);
+    }
+    if (started.proxyTouched) {
+        co_await m_systemProxyManager->disableLocalProxy(allowAuthorization);
+    }
 }
 
 QCoro::Task<void> TunnelCoordinator::confirm(int port, quint64 generation) {
@@ -261,7 +305,7 @@ QCoro::Task<void> TunnelCoordinator::confirm(int port, quint64 generation) {
     if (applied) {
         co_return;
     }
-    const auto reapplied = co_await enableProxyFor(port, generation);
+    const auto reapplied = co_await enableProxyFor(port, generation, ProxyOwner::start);
     if (!reapplied) {
         throw TunnelCoordinatorError::commandFailed(kConnectionGone);
     }
@@ -412,7 +456,8 @@ QCoro::Task<TunnelHealthCheck> TunnelCoordinator::connectionHealthCheck(int syst
         proxyApplied = co_await systemProxyPointsToLocalProxy(systemProxyPort);
     }
     if (!proxyApplied) {
-        const auto notes = co_await enableProxyFor(systemProxyPort, generation);
+        const auto notes =
+            co_await enableProxyFor(systemProxyPort, generation, ProxyOwner::recordedConnection);
         if (!notes) {
             co_return TunnelHealthCheck{false, kConnectionGone};
         }
@@ -424,13 +469,17 @@ QCoro::Task<TunnelHealthCheck> TunnelCoordinator::connectionHealthCheck(int syst
         repair = SystemProxyRepairResult::reappliedWith(*notes);
     }
     const bool webReachable = co_await proxyWebConnectivityAvailable(systemProxyPort);
+    bool aiReachable = true;
+    if (webReachable && aiEnhancedModeEnabled) {
+        aiReachable = co_await aiProxyConnectivityAvailable(aiProxyPort);
+    }
+    if (m_generation != generation) {
+        // Probes of a connection taken down meanwhile are no reason to recover it.
+        co_return TunnelHealthCheck{false, kConnectionGone};
+    }
     if (!webReachable) {
         co_return TunnelHealthCheck{
             false, QStringLiteral("系统代理入口 127.0.0.1:%1 外网保活失败。").arg(systemProxyPort)};
-    }
-    bool aiReachable = true;
-    if (aiEnhancedModeEnabled) {
-        aiReachable = co_await aiProxyConnectivityAvailable(aiProxyPort);
     }
     if (!aiReachable) {
         co_return TunnelHealthCheck{
@@ -460,11 +509,14 @@ QCoro::Task<QStringList> TunnelCoordinator::setSystemProxyEnabled(bool enabled, 
         co_return QStringList{kProxyRestored};
     }
     const quint64 generation = m_generation;
-    const auto notes = co_await enableProxyFor(port, generation);
+    const auto notes = co_await enableProxyFor(port, generation, ProxyOwner::recordedConnection);
     if (!notes) {
         co_return QStringList{};
     }
     const bool applied = co_await systemProxyPointsToLocalProxy(port);
+    if (m_generation != generation) {
+        co_return QStringList{};
+    }
     if (!applied) {
         throw TunnelCoordinatorError::commandFailed(kSwitchNotApplied);
     }
@@ -479,7 +531,7 @@ void TunnelCoordinator::clearRecord() {
 }
 
 QCoro::Task<void> TunnelCoordinator::disconnect() {
-    advanceGeneration();
+    advanceGeneration(true);
     if (!activeConfigURL || activeConfigURL->isEmpty()) {
         co_return;
     }
@@ -494,7 +546,7 @@ QCoro::Task<void> TunnelCoordinator::disconnect() {
 }
 
 QCoro::Task<void> TunnelCoordinator::cleanupRuntimeArtifacts(bool allowProxyAuthorization) {
-    advanceGeneration();
+    advanceGeneration(allowProxyAuthorization);
     co_await m_singBox->stop(allowProxyAuthorization);
     co_await sweepStaleRuntime();
     co_await m_systemProxyManager->disableLocalProxy(allowProxyAuthorization);
@@ -592,12 +644,20 @@ QCoro::Task<void> TunnelCoordinator::reload(ProtocolConfiguration protocolConfig
     try {
         AtomicFile::write(temporary, fresh, 0600);
         co_await m_singBox->validate(temporary);
+        throwIfCancelled(generation);
         AtomicFile::write(active, fresh, 0600);
         co_await m_singBox->reload(active);
+        throwIfCancelled(generation);
     } catch (...) {
         failure = std::current_exception();
     }
 
+    if (m_generation != generation) {
+        // The connection is gone, and the active file and sing-box may already be a newer
+        // start's: no roll-back, no signal, no system proxy.
+        QFile::remove(temporary);
+        throw TunnelCoordinatorError::commandFailed(kConnectionGone);
+    }
     if (failure) {
         bool restored = false;
         if (previous) {
@@ -616,14 +676,14 @@ QCoro::Task<void> TunnelCoordinator::reload(ProtocolConfiguration protocolConfig
         std::rethrow_exception(failure);
     }
 
-    if (m_generation == generation) {
-        if (systemProxyEnabled) {
-            co_await enableProxyFor(activeProxyPort.value_or(macOSProxyPort), generation);
-        } else {
-            co_await m_systemProxyManager->disableLocalProxy(true);
-        }
+    if (systemProxyEnabled) {
+        co_await enableProxyFor(activeProxyPort.value_or(macOSProxyPort), generation,
+                                ProxyOwner::recordedConnection);
+    } else {
+        co_await m_systemProxyManager->disableLocalProxy(true);
     }
     QFile::remove(temporary);
+    throwIfCancelled(generation);
 }
 
 } // namespace orvane

@@ -3,6 +3,7 @@
 #include "MacOSSystemProxyManager.h"
 #include "NetworkExtensionTunnelCoordinator.h"
 #include "ProtocolConfiguration.h"
+#include "RuntimeProfile.h"
 #include "SingBoxRuntimeCoordinator.h"
 #include "StateEnumerations.h"
 #include "ToolPaths.h"
@@ -58,13 +59,14 @@ public:
 
     explicit TunnelCoordinator(ToolPaths tools = ToolPaths::platformDefaults(),
                                ProbeURLs probes = ProbeURLs::defaults(),
+                               RuntimeProfile profile = RuntimeProfile(),
                                std::shared_ptr<TunnelPreferences> tunnelPreferences = {},
                                QObject* parent = nullptr);
     ~TunnelCoordinator() override;
 
-    const int macOSProxyPort = 19090;
+    const int macOSProxyPort;
     const QList<int> macOSProxyPortRange;
-    const int aiProxyPort = 19110;
+    const int aiProxyPort;
     const QStringList aiDomainSuffixes;
 
     // The recorded connection; empty when none.
@@ -80,7 +82,8 @@ public:
     const ProbeURLs& probeURLs() const { return m_probes; }
 
     // Advanced by every connect, disconnect and clean-up. An operation that finds it changed
-    // after a wait belongs to a connection that is gone and leaves the system proxy alone.
+    // after a wait belongs to a connection that is gone: it takes down what it brought up
+    // itself, leaves the rest alone and ends with "连接已断开，本次操作已取消。".
     quint64 generation() const { return m_generation; }
 
     // Waits of the probes and the confirmation; tests make them instant.
@@ -115,7 +118,8 @@ public:
     // ProcessLaunchError.
     QCoro::Task<QString> runProcess(QString executable, QStringList arguments);
 
-    // Upkeep.
+    // Upkeep. The keep-alive, the system-proxy switch and the reload point the system proxy at
+    // the recorded connection only, never at a port nothing may listen on any more.
     QCoro::Task<int> chooseLocalProxyPort(bool aiEnhancedModeEnabled);
     QCoro::Task<bool> isTCPPortAvailable(int port);
     QCoro::Task<TunnelHealthCheck> connectionHealthCheck(int systemProxyPort,
@@ -133,17 +137,37 @@ public:
                              bool aiEnhancedModeEnabled, bool systemProxyEnabled);
 
 private:
+    // What a start has brought up so far, for taking it down again when it is cancelled.
+    struct StartedRuntime {
+        quint64 generation = 0;
+        std::optional<qint64> child;
+        bool proxyTouched = false;
+    };
+    enum class ProxyOwner { start, recordedConnection };
+
     QCoro::Task<void> sweepStaleRuntime();
     QCoro::Task<void> confirm(int port, quint64 generation);
-    // Points the system proxy at `port` unless the connection it was meant for is gone.
-    QCoro::Task<std::optional<QStringList>> enableProxyFor(int port, quint64 generation);
+    // Points the system proxy at `port` unless what it was meant for is gone: the start of
+    // `generation`, or the connection recorded at `generation`.
+    QCoro::Task<std::optional<QStringList>> enableProxyFor(int port, quint64 generation,
+                                                           ProxyOwner owner);
+    bool stillWanted(quint64 generation, ProxyOwner owner) const;
+    QCoro::Task<void> abandonStart(StartedRuntime started);
+    void throwIfCancelled(quint64 generation) const;
     void clearRecord();
-    quint64 advanceGeneration() { return ++m_generation; }
+    quint64 advanceGeneration(bool allowAuthorization) {
+        m_cancelAllowsAuthorization = allowAuthorization;
+        return ++m_generation;
+    }
 
     ToolPaths m_tools;
     ProbeURLs m_probes;
     SleepFunction m_sleep;
     quint64 m_generation = 0;
+    // The generation the latest connect took: a cancelled start leaves a newer one's runtime be.
+    quint64 m_startGeneration = 0;
+    // Whether whoever advanced the generation last allows administrator prompts.
+    bool m_cancelAllowsAuthorization = true;
     std::unique_ptr<NetworkExtensionTunnelCoordinator> m_networkExtension;
     std::unique_ptr<SingBoxRuntimeCoordinator> m_singBox;
     std::unique_ptr<MacOSSystemProxyManager> m_systemProxyManager;

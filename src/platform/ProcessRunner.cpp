@@ -37,7 +37,14 @@ ActivityClock& activityClock() {
     return clock;
 }
 
+ProcessRunner::BeforeRun& beforeRun() {
+    static ProcessRunner::BeforeRun hook;
+    return hook;
+}
+
 } // namespace
+
+void ProcessRunner::setBeforeRun(BeforeRun hook) { beforeRun() = std::move(hook); }
 
 ProcessRunner::Activity ProcessRunner::activity() {
     const ActivityClock& clock = activityClock();
@@ -56,6 +63,11 @@ QString ProcessRunner::decodeUTF8(const QByteArray& bytes) {
 
 QCoro::Task<CommandResult> ProcessRunner::run(QString executable, QStringList arguments,
                                               std::optional<std::chrono::milliseconds> timeout) {
+    if (beforeRun()) {
+        // A copy: the hook may replace itself.
+        const BeforeRun hook = beforeRun();
+        hook(executable, arguments);
+    }
     auto process = std::make_unique<QProcess>();
     process->setProgram(executable);
     process->setArguments(arguments);

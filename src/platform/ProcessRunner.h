@@ -9,6 +9,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 namespace orvane {
@@ -51,6 +52,11 @@ public:
         std::chrono::nanoseconds busy{0};
     };
     static Activity activity();
+
+    // Called just before every run starts: lets a test make another operation arrive at a
+    // chosen tool run. The application never sets one.
+    using BeforeRun = std::function<void(const QString& executable, const QStringList& arguments)>;
+    static void setBeforeRun(BeforeRun hook);
 };
 
 } // namespace orvane

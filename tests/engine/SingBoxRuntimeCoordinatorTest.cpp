@@ -2,6 +2,7 @@
 #include "AtomicFile.h"
 #include "LocalHTTPServer.h"
 #include "CancelToken.h"
+#include "IsolatedRuntimeProfile.h"
 #include "ProcessRunner.h"
 #include "RunTask.h"
 #include "SingBoxRuntimeCoordinator.h"
@@ -450,8 +451,6 @@ TEST_F(StaleCleanupTest, ReloadWithoutAnyProcessSendsNoSignal) {
 
 namespace {
 
-int freePort() { return test::freeLocalPort(); }
-
 bool portAcceptsConnections(int port) {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
@@ -488,7 +487,7 @@ protected:
         ToolPaths tools = ToolPaths::platformDefaults();
         tools.singBoxCandidates = {home.root() + QStringLiteral("/missing/sing-box"), m_wrapper};
         tools.osascript = fixture.tool("osascript");
-        coordinator = std::make_unique<SingBoxRuntimeCoordinator>(tools);
+        coordinator = std::make_unique<SingBoxRuntimeCoordinator>(tools, profile);
     }
     ~SingBoxStartTest() override {
         if (const auto pid = coordinator->childPid()) {
@@ -525,13 +524,18 @@ protected:
     }
     TunnelActivation start(const QString& config) { return test::runTask(coordinator->start(config)); }
 
+    // A port of this test process's own block that this test has not used yet.
+    int freePort() { return profile.firstProxyPort + m_portsTaken++; }
+
     test::TempHome home;
     test::StandinFixture fixture;
+    const RuntimeProfile profile = test::isolatedRuntimeProfile(home.root());
     std::unique_ptr<SingBoxRuntimeCoordinator> coordinator;
 
 private:
     QString m_runs;
     QString m_wrapper;
+    int m_portsTaken = 0;
 };
 
 CommandResult curlThrough(int proxyPort, const QString& url) {
@@ -577,7 +581,7 @@ TEST_F(SingBoxStartTest, StartsRelaysReloadsAndStopsWithoutLeftovers) {
 TEST_F(SingBoxStartTest, MissingExecutable) {
     ToolPaths tools = ToolPaths::platformDefaults();
     tools.singBoxCandidates = {home.root() + QStringLiteral("/nothing/sing-box")};
-    SingBoxRuntimeCoordinator none(tools);
+    SingBoxRuntimeCoordinator none(tools, profile);
     EXPECT_EQ(errorCaseOf([&] { test::runTask(none.start(writeConfig(freePort()))); }),
               SingBoxRuntimeError::Case::missingBinary);
 }
@@ -642,5 +646,9 @@ TEST_F(SingBoxStartTest, ASecondStartReplacesTheFirstChild) {
     EXPECT_EQ(second.proxyPort, port);
     test::runTask(sleepFor(300ms));
     EXPECT_NE(::kill(static_cast<pid_t>(first), 0), 0);
+    const qint64 last = *coordinator->childPid();
     test::runTask(coordinator->stop(false));
+    // The loop has to run for the stopped child's QProcess to be reaped and deleted.
+    test::runTask(sleepFor(300ms));
+    EXPECT_NE(::kill(static_cast<pid_t>(last), 0), 0);
 }

@@ -1,5 +1,6 @@
 #include "AppFolders.h"
 #include "CancelToken.h"
+#include "IsolatedRuntimeProfile.h"
 #include "LocalHTTPServer.h"
 #include "RunTask.h"
 #include "SingBoxRuntimeError.h"
@@ -92,7 +93,7 @@ bool listens(int port) {
 }
 
 // The whole node start against the stand-ins: sing-box, networksetup, scutil and osascript are
-// ours, lsof, ps, kill and curl are the machine's.
+// ours, lsof, ps, kill and curl are the machine's; the ports are this test process's own.
 class TunnelEndToEndTest : public ::testing::Test {
 protected:
     TunnelEndToEndTest() {
@@ -120,7 +121,7 @@ protected:
         tools.singBoxCandidates = {test::StandinFixture::binDir() + QStringLiteral("/sing-box")};
         TunnelCoordinator::ProbeURLs probes{{web.url("/generate_204"), web.url("/generate_204")},
                                             {web.url("/ai"), web.url("/ai"), web.url("/ai"), web.url("/ai")}};
-        coordinator = std::make_unique<TunnelCoordinator>(tools, probes);
+        coordinator = std::make_unique<TunnelCoordinator>(tools, probes, profile);
     }
     ~TunnelEndToEndTest() override {
         if (const auto pid = coordinator->singBox().childPid()) {
@@ -158,6 +159,10 @@ protected:
     test::TempHome home;
     test::StandinFixture fixture;
     ProbeServer web;
+    const RuntimeProfile profile = test::isolatedRuntimeProfile(home.root());
+    // The default port and the one after it.
+    const int first = profile.firstProxyPort;
+    const int second = first + 1;
     std::unique_ptr<TunnelCoordinator> coordinator;
 };
 
@@ -165,36 +170,36 @@ protected:
 
 TEST_F(TunnelEndToEndTest, NodeStartAndDisconnectLeaveTheMachineAsItWas) {
     QTcpServer squatter; // the default port is taken beforehand
-    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 19090));
+    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, first));
 
     const TunnelActivation activation = connect();
     EXPECT_EQ(activation.mode, TunnelActivation::Mode::singBox);
-    EXPECT_EQ(activation.proxyPort, 19091);
+    EXPECT_EQ(activation.proxyPort, second);
     EXPECT_TRUE(activation.recoveryNotes.contains(QStringLiteral("本地代理连通性检测通过。")));
     EXPECT_TRUE(activation.recoveryNotes.contains(QStringLiteral("macOS 系统代理模式已启用。")));
     EXPECT_TRUE(activation.recoveryNotes.contains(
-        QStringLiteral("默认端口被占用，已自动切换本地代理端口为 19091。")));
+        QStringLiteral("默认端口被占用，已自动切换本地代理端口为 %1。").arg(second)));
     EXPECT_EQ(activation.recoveryNotes.first(), QStringLiteral("sing-box 内核已启动。"));
 
     // The active file: rewritten, private, recorded.
     const QString file = AppFolders::applicationSupportDirectory() + QStringLiteral("/Protocols/orvane-active.json");
     EXPECT_EQ(coordinator->activeConfigURL, file);
     EXPECT_EQ(coordinator->activeMode, TunnelActivation::Mode::singBox);
-    EXPECT_EQ(coordinator->activeProxyPort, 19091);
+    EXPECT_EQ(coordinator->activeProxyPort, second);
     EXPECT_EQ(coordinator->activeAIProxyPort, std::nullopt);
     EXPECT_EQ(modeOf(file), 0600u);
     EXPECT_EQ(modeOf(QFileInfo(file).absolutePath()), 0700u);
     const JSONValue written = JSONValue::parse(read(file));
     EXPECT_EQ(written.find(QStringLiteral("inbounds"))->array().at(0).find(QStringLiteral("listen_port"))->number(),
-              19091);
+              second);
 
     // The system proxy points at us, and scutil says so.
-    EXPECT_EQ(webProxyOf("Wi-Fi"), proxy(true, QStringLiteral("127.0.0.1"), 19091));
-    EXPECT_EQ(webProxyOf("Ethernet").value(QStringLiteral("port")).toInt(), 19091);
-    EXPECT_TRUE(test::runTask(coordinator->systemProxyPointsToLocalProxy(19091)));
-    EXPECT_TRUE(listens(19091));
+    EXPECT_EQ(webProxyOf("Wi-Fi"), proxy(true, QStringLiteral("127.0.0.1"), second));
+    EXPECT_EQ(webProxyOf("Ethernet").value(QStringLiteral("port")).toInt(), second);
+    EXPECT_TRUE(test::runTask(coordinator->systemProxyPointsToLocalProxy(second)));
+    EXPECT_TRUE(listens(second));
 
-    const TunnelHealthCheck health = test::runTask(coordinator->connectionHealthCheck(19091, false, true));
+    const TunnelHealthCheck health = test::runTask(coordinator->connectionHealthCheck(second, false, true));
     EXPECT_EQ(health, (TunnelHealthCheck{true, QStringLiteral("系统代理保活通过。")}));
 
     test::runTask(coordinator->disconnect());
@@ -204,7 +209,7 @@ TEST_F(TunnelEndToEndTest, NodeStartAndDisconnectLeaveTheMachineAsItWas) {
     // Off again, with the user's own server back instead of ours.
     EXPECT_EQ(webProxyOf("Wi-Fi"), proxy(false, QStringLiteral("old.proxy.test"), 8080));
     test::runTask(sleepFor(300ms));
-    EXPECT_FALSE(listens(19091));
+    EXPECT_FALSE(listens(second));
     EXPECT_FALSE(coordinator->singBox().isChildRunning());
 }
 
@@ -217,14 +222,14 @@ TEST_F(TunnelEndToEndTest, UnconfirmedSystemProxyIsRolledBack) {
         EXPECT_EQ(e.localizedDescription(), QStringLiteral("系统代理设置未生效，已自动回滚。"));
     }
     EXPECT_FALSE(coordinator->singBox().isChildRunning());
-    EXPECT_FALSE(listens(19090));
+    EXPECT_FALSE(listens(first));
     EXPECT_FALSE(webProxyOf("Wi-Fi").value(QStringLiteral("enabled")).toBool());
     EXPECT_EQ(webProxyOf("Ethernet"), proxy(true, QStringLiteral("proxy.corp.test"), 3128));
     EXPECT_EQ(coordinator->activeMode, std::nullopt);
 
     setScutilStale(1); // one stale read, then the re-apply is seen
     const TunnelActivation activation = connect();
-    EXPECT_EQ(activation.proxyPort, 19090);
+    EXPECT_EQ(activation.proxyPort, first);
     test::runTask(coordinator->disconnect());
 }
 
@@ -250,7 +255,7 @@ TEST_F(TunnelEndToEndTest, FailedReloadPutsThePreviousFileBack) {
     test::runTask(coordinator->reload(nodeConfiguration(), OutboundMode::global, false, true));
     EXPECT_NE(read(file), before);
     EXPECT_EQ(modeOf(file), 0600u);
-    EXPECT_TRUE(test::runTask(coordinator->proxyWebConnectivityAvailable(19090)));
+    EXPECT_TRUE(test::runTask(coordinator->proxyWebConnectivityAvailable(first)));
     test::runTask(coordinator->disconnect());
 }
 
@@ -271,7 +276,7 @@ TEST_F(TunnelEndToEndTest, UpkeepCaughtByADisconnectLeavesTheSystemProxyOff) {
     connect();
     setScutilStale(1); // the keep-alive sees the proxy lost and wants to re-apply it
     auto race = [&]() -> QCoro::Task<TunnelHealthCheck> {
-        auto check = coordinator->connectionHealthCheck(19090, false, true);
+        auto check = coordinator->connectionHealthCheck(first, false, true);
         auto down = coordinator->disconnect();
         co_await std::move(down);
         co_return co_await std::move(check);
@@ -284,7 +289,7 @@ TEST_F(TunnelEndToEndTest, UpkeepCaughtByADisconnectLeavesTheSystemProxyOff) {
     // The same for a system-proxy switch still under way when the user disconnects.
     connect();
     auto switchRace = [&]() -> QCoro::Task<QStringList> {
-        auto on = coordinator->setSystemProxyEnabled(true, 19090);
+        auto on = coordinator->setSystemProxyEnabled(true, first);
         auto down = coordinator->disconnect();
         co_await std::move(down);
         co_return co_await std::move(on);
