@@ -4,6 +4,7 @@
 
 #include "AppFolders.h"
 #include "AtomicFile.h"
+#include "DecodingError.h"
 #include "LocalizedError.h"
 #include "OrvaneAPIClient.h"
 #include "Preferences.h"
@@ -284,7 +285,12 @@ EndpointQualityStatsMap AppState::loadEndpointQualityStats() const {
 }
 
 void AppState::saveEndpointQualityStats() {
-    m_preferences.setData(kQualityStatsKey, encodeEndpointQualityStats(m_endpointQualityStats));
+    try {
+        m_preferences.setData(kQualityStatsKey,
+                              encodeEndpointQualityStats(m_endpointQualityStats));
+    } catch (const EncodingError&) {
+        // A time that is no number cannot be stored; the old value stays.
+    }
 }
 
 std::optional<QString> AppState::quickConnectCacheLocation(bool createDirectory) {
@@ -319,8 +325,14 @@ void AppState::saveQuickConnectCache(const QuickConnectCacheRecord& record) {
     if (!location) {
         return;
     }
+    QByteArray data;
     try {
-        AtomicFile::write(*location, record.encode(), 0600);
+        data = record.encode();
+    } catch (const EncodingError&) {
+        return;
+    }
+    try {
+        AtomicFile::write(*location, data, 0600);
     } catch (const LocalizedError& error) {
         appendLog(QStringLiteral("快速连接缓存写入失败：") + error.localizedDescription());
         return;
