@@ -187,6 +187,25 @@ public:
     // The speed timer's tick.
     void updateNetworkSpeed();
 
+    // Connection preferences; a running connection is reloaded in place.
+    void setOutboundMode(OutboundMode mode);
+    QCoro::Task<void> setSystemProxyEnabled(bool enabled);
+    void toggleAIEnhancedMode();
+    QCoro::Task<void> reloadActiveConfiguration(QString reason);
+    std::optional<Endpoint> preferredEndpoint(RouteRegionChoice choice) const;
+
+    // Account, support and launcher actions.
+    QCoro::Task<void> unbindDevice(Device device);
+    QCoro::Task<void> submitFeedback(QString title, QString contactEmail, QString body);
+    void copyInviteLink();
+    void openTelegramProxy();
+    void openAIToolLauncher(const QString& command, const QString& displayName);
+    void setLaunchAtLogin(bool enabled);
+    void openClientHome();
+    // The shell text that prepares the proxy variables and starts the tool.
+    static QString aiToolLauncherScript(const QString& command, const QString& displayName,
+                                        int aiProxyPort);
+
     // Quiet teardown before the process ends: the application awaits it at quit. Afterwards
     // no flow starts anything.
     QCoro::Task<void> cleanupBeforeExit();
@@ -269,7 +288,6 @@ private:
     QCoro::Task<void> runConnectSequence(QString token);
     QCoro::Task<void> runDisconnectSequence();
     QCoro::Task<void> connectWithFullPreparation(QString token);
-    QCoro::Task<void> reloadActiveConfiguration(QString reason);
     QCoro::Task<void> reportClientCrash(QString crashType, QString reason,
                                         std::optional<QString> diagnostics);
     void stopConnectionHeartbeat();

@@ -357,11 +357,6 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
 
 // --- Reload (hot switch of the running node) -----------------------------------------------
 
-QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
-    Q_UNUSED(reason)
-    co_return;
-}
-
 // --- Disconnect and exit -------------------------------------------------------------------
 
 QCoro::Task<void> AppState::runDisconnectSequence() {

@@ -9,6 +9,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 
 namespace orvane {
 
@@ -37,6 +39,10 @@ AppStateDependencies AppStateDependencies::standard() {
     d.hostName = [] { return HostInfo::hostName(); };
     d.operatingSystemVersion = [] { return HostInfo::operatingSystemVersion(); };
     d.sampleTraffic = [] { return NetworkSpeedSampler::sample(); };
+    d.startDetached = [](const QString& program, const QStringList& arguments) {
+        return QProcess::startDetached(program, arguments);
+    };
+    d.findExecutable = [](const QString& name) { return QStandardPaths::findExecutable(name); };
     d.arguments = QCoreApplication::arguments();
     return d;
 }

@@ -42,6 +42,10 @@ struct AppStateDependencies {
     std::function<QString()> hostName;
     std::function<QString()> operatingSystemVersion;
     std::function<NetworkTrafficSample()> sampleTraffic;
+    // Starts a program without waiting for it; false when it could not start.
+    std::function<bool(const QString& program, const QStringList& arguments)> startDetached;
+    // The absolute path of a program on the PATH, empty when there is none.
+    std::function<QString(const QString& name)> findExecutable;
     QStringList arguments;
     // Off in tests that drive the speed by hand.
     bool startSpeedTimer = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppState.h"
+#include "OrvaneRuntimeError.h"
 #include "CancelToken.h"
 #include "DevService.h"
 #include "OrvaneAPIClient.h"
@@ -55,11 +56,21 @@ public:
             return urlsOpen;
         };
         d.copyToClipboard = [this](const QString& text) { clipboard = text; };
-        d.setLaunchAtLogin = [](bool) {};
         d.isApplicationInstalled = [this](const QString& id) { return installedApps.contains(id); };
         d.hostName = [this] { return hostName; };
         d.operatingSystemVersion = [this] { return osVersion; };
         d.sampleTraffic = [this] { return traffic; };
+        d.startDetached = [this](const QString& program, const QStringList& args) {
+            started.append(QStringList{program} + args);
+            return startsSucceed;
+        };
+        d.findExecutable = [this](const QString& name) { return executables.value(name); };
+        d.setLaunchAtLogin = [this](bool enabled) {
+            if (launchAtLoginRefusal) {
+                throw *launchAtLoginRefusal;
+            }
+            launchAtLoginRequests.append(enabled);
+        };
         d.arguments = arguments;
         d.startSpeedTimer = false;
         state = std::make_unique<AppState>(std::move(d));
@@ -99,6 +110,11 @@ public:
     QString osVersion = QStringLiteral("Debian GNU/Linux 12 (bookworm)");
     NetworkTrafficSample traffic;
     QStringList arguments{QStringLiteral("orvane")};
+    QList<QStringList> started;
+    bool startsSucceed = true;
+    QMap<QString, QString> executables{{QStringLiteral("bash"), QStringLiteral("/bin/bash")}};
+    std::optional<OrvaneRuntimeError> launchAtLoginRefusal;
+    QList<bool> launchAtLoginRequests;
     ScriptedTunnel* tunnel = nullptr;
     std::unique_ptr<AppState> state;
 };

@@ -1,0 +1,224 @@
+#include "OrvaneRuntimeError.h"
+#include "RunTask.h"
+#include "StateFixture.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::test;
+using dev::DevService;
+
+namespace {
+
+AppState& connected(StateFixture& f) {
+    f.preferences->setString(QStringLiteral("orvane.sessionToken"), f.service.demoToken());
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    runTask(state.toggleConnection());
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    f.tunnel->calls.clear();
+    return state;
+}
+
+// Detached reloads run on; the keep-alive stays parked in its long sleep.
+void settle(AppState& state) {
+    QElapsedTimer guard;
+    guard.start();
+    while (state.runningTaskCount() > 1 && guard.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+}
+
+QCoro::Task<void> failReload(ProtocolConfiguration) {
+    throw OrvaneRuntimeError::connectionFailed(QStringLiteral("sing-box 配置校验失败"));
+    co_return;
+}
+
+QCoro::Task<QStringList> failProxy(bool, int) {
+    throw OrvaneRuntimeError::connectionFailed(QStringLiteral("networksetup 失败"));
+    co_return QStringList{};
+}
+
+} // namespace
+
+TEST(ConnectionPreferences, ModeChangesReloadInPlaceAndFailuresKeepTheConnection) {
+    StateFixture f;
+    AppState& state = connected(f);
+    const QString node = state.selectedEndpoint().id;
+
+    state.setOutboundMode(OutboundMode::smart);
+    EXPECT_TRUE(f.tunnel->calls.isEmpty());
+
+    state.setOutboundMode(OutboundMode::global);
+    settle(state);
+    EXPECT_EQ(f.preferences->string(QStringLiteral("orvane.outboundMode")), QStringLiteral("global"));
+    EXPECT_EQ(f.tunnel->calls, QStringList{QStringLiteral("reload(%1)").arg(node)});
+    EXPECT_TRUE(f.logMessages().contains(QStringLiteral("已切换出站模式：全局代理。")));
+    EXPECT_TRUE(f.logMessages().first().startsWith(QStringLiteral("配置已热重载：")));
+
+    // Direct mode switches the system proxy off first, then reloads.
+    f.tunnel->calls.clear();
+    state.setOutboundMode(OutboundMode::direct);
+    settle(state);
+    EXPECT_EQ(f.tunnel->calls,
+              (QStringList{QStringLiteral("systemProxy(0,19090)"),
+                           QStringLiteral("reload(%1)").arg(node)}));
+    EXPECT_FALSE(state.systemProxyEnabled());
+    EXPECT_TRUE(f.logMessages().contains(QStringLiteral("系统代理已关闭。")));
+
+    // A reload that fails leaves the connection as it was and says so.
+    f.tunnel->onReload = failReload;
+    state.toggleAIEnhancedMode();
+    settle(state);
+    const QString failure = QStringLiteral("配置热重载失败，当前连接保持不变：sing-box 配置校验失败");
+    EXPECT_EQ(state.alertMessage(), failure);
+    EXPECT_EQ(f.logMessages().first(), failure);
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(f.preferences->boolValue(QStringLiteral("orvane.aiEnhancedModeEnabled")).value());
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.cleanupBeforeExit());
+}
+
+TEST(ConnectionPreferences, SystemProxySwitchRollsBackWhenRefused) {
+    StateFixture f;
+    AppState& state = connected(f);
+    f.tunnel->onSetSystemProxy = failProxy;
+    runTask(state.setSystemProxyEnabled(false));
+    EXPECT_TRUE(state.systemProxyEnabled());
+    EXPECT_EQ(f.preferences->boolValue(QStringLiteral("orvane.systemProxyEnabled")), true);
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("networksetup 失败"));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("系统代理关闭失败：networksetup 失败"));
+    runTask(state.cleanupBeforeExit());
+
+    // While disconnected the preference only changes what the next connect does.
+    StateFixture idle;
+    AppState& off = idle.makeState();
+    runTask(off.setSystemProxyEnabled(false));
+    EXPECT_EQ(idle.tunnel->calls, QStringList{QStringLiteral("disableLocalProxy(1)")});
+    EXPECT_EQ(idle.logMessages().first(), QStringLiteral("系统代理偏好已关闭。"));
+    runTask(off.setSystemProxyEnabled(true));
+    EXPECT_EQ(idle.logMessages().first(), QStringLiteral("系统代理将在下次连接后启用。"));
+    off.setOutboundMode(OutboundMode::enhanced);
+    EXPECT_EQ(off.runningTaskCount(), 0);
+    EXPECT_EQ(idle.logMessages().first(), QStringLiteral("已切换出站模式：增强模式。"));
+}
+
+TEST(AccountActions, FeedbackCarriesTheLogAndRefusesEmptyText) {
+    StateFixture f;
+    f.preferences->setString(QStringLiteral("orvane.sessionToken"), f.service.demoToken());
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    const auto before = f.service.requests().size();
+    runTask(state.submitFeedback(QStringLiteral(" \n"), QString(), QStringLiteral("正文")));
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("请填写反馈标题和内容。"));
+    EXPECT_EQ(f.service.requests().size(), before);
+
+    QStringList expectedLog;
+    for (const LogEntry& entry : state.logs()) {
+        expectedLog << entry.time + QLatin1Char(' ') + entry.message;
+    }
+    runTask(state.submitFeedback(QStringLiteral("连不上"), QString(), QStringLiteral("一直失败")));
+    QJsonObject sent;
+    for (const auto& r : f.service.requests()) {
+        if (r.method == QStringLiteral("POST") && r.path == QStringLiteral("/api/tickets")) {
+            sent = QJsonDocument::fromJson(r.body).object();
+        }
+    }
+    EXPECT_EQ(sent[QStringLiteral("body")].toString(),
+              QStringLiteral("一直失败\n\n--- macOS 客户端日志 ---\n") +
+                  expectedLog.join(QLatin1Char('\n')));
+    EXPECT_EQ(sent[QStringLiteral("category")].toString(), QStringLiteral("客户端问题"));
+    EXPECT_FALSE(sent.contains(QStringLiteral("contactEmail")));
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("反馈已提交。"));
+    EXPECT_EQ(state.tickets().first().title, QStringLiteral("连不上"));
+
+    // This machine cannot be unbound from itself; nothing is sent.
+    Device self;
+    self.id = QStringLiteral("dev_self");
+    self.isCurrent = true;
+    const auto sentBefore = f.service.requests().size();
+    runTask(state.unbindDevice(self));
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("当前设备不能在本机直接解绑。"));
+    EXPECT_EQ(f.service.requests().size(), sentBefore);
+}
+
+TEST(AccountActions, LinksAndLoginItem) {
+    StateFixture f;
+    AppState& state = f.makeState();
+    f.urlsOpen = false;
+    state.openTelegramProxy();
+    EXPECT_EQ(f.clipboard, QStringLiteral("tg://socks?server=127.0.0.1&port=19090"));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("Telegram 本地 SOCKS 代理入口已复制。"));
+
+    state.copyInviteLink();
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("登录后才能复制邀请链接。"));
+    EXPECT_TRUE(state.showAuthSheet());
+
+    f.launchAtLoginRefusal = OrvaneRuntimeError::connectionFailed(QStringLiteral("无法写入"));
+    state.setLaunchAtLogin(true);
+    EXPECT_FALSE(state.launchAtLogin());
+    EXPECT_EQ(f.preferences->boolValue(QStringLiteral("orvane.launchAtLogin")), false);
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("登录时启动启用失败：无法写入"));
+    f.launchAtLoginRefusal.reset();
+    state.setLaunchAtLogin(true);
+    EXPECT_TRUE(state.launchAtLogin());
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("登录时启动已启用。"));
+}
+
+TEST(AILauncher, ScriptRunsTheToolWithProxyVariablesAndSurvivesHostileNames) {
+    QTemporaryDir bin;
+    const QString tool = bin.filePath(QStringLiteral("it's-ai"));
+    QFile file(tool);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"ran $HTTPS_PROXY $ALL_PROXY\"\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    auto run = [&](const QString& command, const QString& name) {
+        QProcess bash;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), bin.path() + QStringLiteral(":/usr/bin:/bin"));
+        env.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
+        bash.setProcessEnvironment(env);
+        bash.start(QStringLiteral("/bin/bash"),
+                   {QStringLiteral("-c"), AppState::aiToolLauncherScript(command, name, 19110)});
+        bash.waitForFinished();
+        return QString::fromUtf8(bash.readAllStandardOutput());
+    };
+    const QString found = run(QStringLiteral("it's-ai"), QStringLiteral("It's AI"));
+    EXPECT_TRUE(found.contains(QStringLiteral(
+        "ran http://127.0.0.1:19110 socks5h://127.0.0.1:19110")))
+        << found.toStdString();
+    // A quote in the name stays text; `$(…)` in the command is never run.
+    const QString missing = run(QStringLiteral("x$(touch /tmp/orvane-pwned)"),
+                                QStringLiteral("Bob's $(touch /tmp/orvane-pwned) tool"));
+    EXPECT_TRUE(missing.contains(
+        QStringLiteral("未检测到 Bob's $(touch /tmp/orvane-pwned) tool 命令，请先安装或检查 PATH。")))
+        << missing.toStdString();
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/orvane-pwned")));
+
+    // The launcher refuses until AI enhanced mode is on and connected, then starts a terminal
+    // with the script as one argument.
+    StateFixture f;
+    AppState& state = connected(f);
+    state.openAIToolLauncher(QStringLiteral("codex"), QStringLiteral("Codex"));
+    EXPECT_EQ(state.alertMessage(),
+              QStringLiteral("请先开启 AI增强功能，并重新一键连接后再启动 Codex。"));
+    state.toggleAIEnhancedMode();
+    settle(state);
+    state.openAIToolLauncher(QStringLiteral("codex"), QStringLiteral("Codex"));
+    EXPECT_EQ(state.alertMessage(),
+              QStringLiteral("请先开启 AI增强功能并完成一键连接，再启动 Codex AI 代理环境。"));
+    EXPECT_TRUE(f.started.isEmpty());
+    runTask(state.cleanupBeforeExit());
+}
