@@ -1,7 +1,9 @@
+#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "RunTask.h"
 #include "StateFixture.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -538,4 +540,34 @@ TEST(AppStateText, ConnectionTitlesAndNotes) {
     state.updateNetworkSpeed();
     EXPECT_EQ(state.downloadSpeedBps(), 0);
     EXPECT_EQ(state.selectedEndpoint(), placeholderEndpoints().first());
+}
+
+TEST(AppStateConnection, OnePressConnectsOnceWhileTheFirstIsStillPreparing) {
+    StateFixture f;
+    signInDemo(f);
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    f.tunnel->calls.clear();
+    OneShotEvent release;
+    f.tunnel->onCleanup = [&release](bool) -> QCoro::Task<void> { co_await release.wait(); };
+
+    state.spawn(state.toggleConnection());
+    ASSERT_EQ(f.tunnel->calls, QStringList{QStringLiteral("cleanup(1)")});
+    // A refresh in between clears the busy flag; the second press must still do nothing.
+    runTask(state.refreshPublicData());
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.toggleConnection());
+    EXPECT_EQ(f.tunnel->calls, QStringList{QStringLiteral("cleanup(1)")});
+
+    f.tunnel->onCleanup = nullptr;
+    release.set();
+    QElapsedTimer guard;
+    guard.start();
+    while (state.connectionState().stateCase() != ConnectionState::Case::connected &&
+           guard.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    runTask(state.cleanupBeforeExit());
 }
