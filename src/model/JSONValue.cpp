@@ -262,11 +262,14 @@ QByteArray JSONValue::toJson(Format format) const {
 
 namespace json {
 
-void appendString(QByteArray& out, QStringView text) {
-    static const char hex[] = "0123456789abcdef";
-    out.append('"');
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+// The UTF-8 of a text free of lone surrogates, escaped. Copies the runs between escapes in one
+// piece: large configurations are mostly text.
+void appendEscapedUtf8(QByteArray& out, QStringView text) {
     const QByteArray utf8 = text.toUtf8();
-    // Copies the runs between escapes in one piece: large configurations are mostly text.
     const char* run = utf8.constData();
     const char* const end = run + utf8.size();
     for (const char* p = run; p != end; ++p) {
@@ -300,10 +303,37 @@ void appendString(QByteArray& out, QStringView text) {
             out.append("\\f");
             break;
         default:
-            out.append("\\u00").append(hex[u >> 4]).append(hex[u & 0xF]);
+            out.append("\\u00").append(kHex[u >> 4]).append(kHex[u & 0xF]);
         }
     }
     out.append(run, end - run);
+}
+
+} // namespace
+
+void appendString(QByteArray& out, QStringView text) {
+    out.append('"');
+    // UTF-8 has no form for a surrogate without its partner (toUtf8() gives "?"), but the
+    // parser keeps one that arrived as an escape: it goes back out as that escape.
+    qsizetype segment = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (!QChar::isSurrogate(unit)) {
+            continue;
+        }
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        appendEscapedUtf8(out, text.sliced(segment, i - segment));
+        out.append("\\u")
+            .append(kHex[unit >> 12])
+            .append(kHex[(unit >> 8) & 0xF])
+            .append(kHex[(unit >> 4) & 0xF])
+            .append(kHex[unit & 0xF]);
+        segment = i + 1;
+    }
+    appendEscapedUtf8(out, text.sliced(segment));
     out.append('"');
 }
 

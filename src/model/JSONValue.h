@@ -72,6 +72,7 @@ private:
 namespace json {
 // Any top-level JSON value. Throws DecodingError (dataCorrupted) for text that is not JSON.
 QJsonValue parse(const QByteArray& json);
+// A UTF-16 surrogate without its partner is written as its \uXXXX escape, so it reads back.
 void appendString(QByteArray& out, QStringView text);
 void appendNumber(QByteArray& out, double number); // throws EncodingError when not finite
 } // namespace json

@@ -136,3 +136,24 @@ TEST(JSONValueTest, PrettySortedLayout) {
                      .toJson(JSONValue::Format::prettySorted),
                  EncodingError);
 }
+
+TEST(JSONValueTest, LoneSurrogatesKeepTheirEscapes) {
+    // The parser keeps a surrogate escape without its partner; UTF-8 cannot hold one.
+    const std::pair<const char*, const char*> cases[] = {
+        {R"("x\udfffy")", R"("x\udfffy")"},
+        {R"("\ud800")", R"("\ud800")"},
+        {R"("\udc00\ud800")", R"("\udc00\ud800")"},
+        {R"("\ud83d\ud83d\ude00\n")", "\"\\ud83d\xf0\x9f\x98\x80\\n\""}, // a pair is plain text
+        {R"({"a\ud800":["\udfff"],"a\udc00":1})", R"({"a\ud800":["\udfff"],"a\udc00":1})"},
+    };
+    for (const auto& [source, written] : cases) {
+        const JSONValue value = JSONValue::parse(source);
+        EXPECT_EQ(value.toJson(), QByteArray(written)) << source;
+        for (const auto format : {JSONValue::Format::compact, JSONValue::Format::prettySorted}) {
+            EXPECT_EQ(JSONValue::parse(value.toJson(format)), value) << source;
+        }
+    }
+    // Keys that differ only there stay two keys.
+    const QByteArray keys = JSONValue::parse(cases[4].first).toJson(JSONValue::Format::prettySorted);
+    EXPECT_EQ(JSONValue::parse(keys).object().size(), 2u) << keys.constData();
+}
