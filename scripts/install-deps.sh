@@ -6,6 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qcoro-qt6-dev
+    fonts-noto-cjk
     libgtest-dev libgmock-dev
     libcpp-httplib-dev libssl-dev libcurl4-openssl-dev
     curl lsof procps net-tools
