@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPair>
 #include <QUrl>
@@ -10,6 +9,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 namespace orvane {
@@ -26,7 +26,7 @@ struct HTTPRequest {
 };
 
 struct HTTPResponse {
-    // False for an answer of another protocol (a file: URL, say).
+    // Kept for callers that test it: only http and https are ever fetched, so always true.
     bool isHTTP = true;
     int statusCode = 0;
     HTTPHeaderList headers;
@@ -38,6 +38,8 @@ struct HTTPResponse {
 // HTTP for the control plane: never through any proxy (the system proxy may point at our own
 // local proxy), no cookies, no cache, no stored credentials, redirects only within the same
 // origin. Transport failures throw URLError; every HTTP answer, whatever its status, returns.
+// A request goes out at most once, each on a connection of its own: nothing below this class
+// resends it, so the service client's failover is the only retry there is.
 class HTTPSession : public QObject {
     Q_OBJECT
 public:
@@ -48,12 +50,16 @@ public:
 
     explicit HTTPSession(QObject* parent = nullptr);
     HTTPSession(Options options, QObject* parent = nullptr);
+    ~HTTPSession() override;
 
     QCoro::Task<HTTPResponse> data(HTTPRequest request);
 
 private:
+    struct Transfer;
+    struct Multi;
+
     Options m_options;
-    QNetworkAccessManager m_manager;
+    std::unique_ptr<Multi> m_multi;
 };
 
 } // namespace orvane

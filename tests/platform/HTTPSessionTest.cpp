@@ -1,5 +1,7 @@
 #include "HTTPSession.h"
+#include "DroppingServer.h"
 #include "LocalHTTPServer.h"
+#include "OrvaneAPIClient.h"
 #include "RunTask.h"
 #include "URLError.h"
 
@@ -21,6 +23,7 @@ using namespace std::chrono_literals;
 namespace {
 
 using LocalServer = test::LocalHTTPServer;
+using Dropping = test::DroppingServer;
 
 int freePort() { return test::freeLocalPort(); }
 
@@ -173,4 +176,70 @@ TEST(HTTPSessionTest, TransportFailuresAreCoded) {
     HTTPRequest total;
     total.url = slow.url("/slow");
     EXPECT_EQ(failureCode(shortTotal, total), URLError::Code::timedOut);
+}
+
+TEST(HTTPSessionTest, LostConnectionIsReportedNeverResent) {
+    HTTPSession session;
+    for (const auto mode : {Dropping::Mode::readThenReset, Dropping::Mode::closeBeforeReading}) {
+        for (const QByteArray method : {"POST", "GET"}) {
+            SCOPED_TRACE(method.toStdString() +
+                         (mode == Dropping::Mode::readThenReset ? " reset" : " close"));
+            Dropping server(mode);
+            HTTPRequest request;
+            request.url = server.url("/api/x");
+            request.method = method;
+            request.headers = {{"X-Request-Id", "req_1"}};
+            if (method == "POST") {
+                request.body = QByteArray("{\"a\":1}");
+            }
+            EXPECT_EQ(failureCode(session, request), URLError::Code::networkConnectionLost);
+            EXPECT_EQ(server.connections(), 1);
+            EXPECT_EQ(server.requests(), mode == Dropping::Mode::readThenReset ? 1 : 0);
+        }
+    }
+}
+
+TEST(HTTPSessionTest, LostConnectionMovesOnlyAGetToTheNextBaseURL) {
+    std::atomic<int> healthyHits{0};
+    std::atomic<int> spareHits{0};
+    LocalServer healthy;
+    LocalServer spare;
+    const auto counting = [](std::atomic<int>& hits) {
+        return [&hits](const httplib::Request&, httplib::Response& res) {
+            ++hits;
+            res.set_content("{}", "application/json");
+        };
+    };
+    healthy.server().Get("/api/ping", counting(healthyHits));
+    healthy.server().Post("/api/ping", counting(healthyHits));
+    spare.server().Get("/api/ping", counting(spareHits));
+    spare.server().Post("/api/ping", counting(spareHits));
+
+    for (const auto mode : {Dropping::Mode::readThenReset, Dropping::Mode::closeBeforeReading}) {
+        for (const QString& method : {QStringLiteral("GET"), QStringLiteral("POST")}) {
+            SCOPED_TRACE(method.toStdString() +
+                         (mode == Dropping::Mode::readThenReset ? " reset" : " close"));
+            healthyHits = 0;
+            spareHits = 0;
+            Dropping dropping(mode);
+            OrvaneAPIClient client({dropping.url("/api"), healthy.url("/api"), spare.url("/api")},
+                                   nullptr, OrvaneAPIClient::Options{});
+            std::optional<QByteArray> body;
+            if (method == QLatin1String("POST")) {
+                body = QByteArray("{}");
+            }
+            const bool isGet = method == QLatin1String("GET");
+            try {
+                test::runTask(client.send<APIOkResponse>(QStringLiteral("/ping"), method,
+                                                         std::nullopt, body, {}));
+                EXPECT_TRUE(isGet) << "a POST whose connection was lost was sent elsewhere";
+            } catch (const URLError& e) {
+                EXPECT_FALSE(isGet);
+                EXPECT_EQ(e.code(), URLError::Code::networkConnectionLost);
+            }
+            EXPECT_EQ(dropping.connections(), 1);
+            EXPECT_EQ(healthyHits.load(), isGet ? 1 : 0);
+            EXPECT_EQ(spareHits.load(), 0);
+        }
+    }
 }
