@@ -1,0 +1,148 @@
+#include "AIEnhancedModeCard.h"
+#include "CapsuleButton.h"
+#include "ConnectButton.h"
+#include "ContentScrollArea.h"
+#include "FitLabel.h"
+#include "HomeView.h"
+#include "LogPanel.h"
+#include "MetricCard.h"
+#include "NodePanel.h"
+#include "NodeRow.h"
+#include "Palette.h"
+#include "RightRail.h"
+#include "UiFixture.h"
+
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::test;
+using Access = AppStateTestAccess;
+
+namespace {
+
+// The page area of a 980 × 680 window: the smallest the window gets.
+const QSize kSmallPage(980 - 232 - 44, 680 - 36);
+
+class HomeViewTest : public ::testing::Test {
+protected:
+    StateFixture fixture;
+    AppState& state = fixture.makeState();
+    QDateTime now = fixture.now;
+    HomeView home{state, [this] { return now; }};
+};
+
+TEST_F(HomeViewTest, ConnectButtonFollowsTheConnection) {
+    using C = ConnectionState::Case;
+    struct Case {
+        ConnectionState connection;
+        bool busy;
+        const char* title;
+        QColor color;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {C::disconnected, false, "一键连接", Palette::black(), true},
+        {C::preparing, true, "正在连接", Palette::black(), false},
+        {C::connected, false, "断开连接", Palette::blue(), true},
+        {C::disconnecting, true, "正在断开", Palette::black(), false},
+        {C::repairing, false, "正在修复", Palette::black(), true},
+        {ConnectionState::failed(QStringLiteral("节点不可用")), false, "一键连接",
+         Palette::black(), true},
+    };
+    showAt(home, kSmallPage);
+    ConnectButton* button = home.connectionPanel()->connectButton();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        Access::setConnectionState(state, c.connection);
+        state.setIsBusy(c.busy);
+        EXPECT_EQ(button->text(), QString::fromUtf8(c.title));
+        EXPECT_EQ(button->isEnabled(), c.enabled);
+        // The middle of the circle, above the title.
+        const QImage image = button->grab().toImage();
+        const QPoint sample(button->width() / 2, button->height() / 5);
+        EXPECT_EQ(image.pixelColor(sample * image.devicePixelRatio()).rgb(), c.color.rgb());
+    }
+}
+
+TEST_F(HomeViewTest, DurationCardCountsMinutesAndSeconds) {
+    MetricCard* card = home.connectionPanel()->durationCard();
+    EXPECT_EQ(card->value(), QStringLiteral("--:--"));
+    const struct {
+        qint64 secondsAgo;
+        const char* text;
+    } cases[] = {{59, "00:59"}, {61, "01:01"}, {3725, "62:05"}, {-30, "00:00"}};
+    for (const auto& c : cases) {
+        Access::setConnectedAt(state, now.addSecs(-c.secondsAgo));
+        home.connectionPanel()->tick();
+        EXPECT_EQ(card->value(), QString::fromUtf8(c.text)) << c.secondsAgo;
+    }
+    Access::setConnectedAt(state, std::nullopt);
+    EXPECT_EQ(card->value(), QStringLiteral("--:--"));
+}
+
+TEST_F(HomeViewTest, PanelsShowTwoRowsUntilExpanded) {
+    QList<Endpoint> endpoints;
+    for (int i = 0; i < 5; ++i) {
+        endpoints << makeEndpoint(QStringLiteral("n%1").arg(i), QStringLiteral("Node %1").arg(i),
+                                  i * 10);
+    }
+    endpoints[0].preferredProtocol = ProtocolKind::unknown;
+    Access::setEndpoints(state, endpoints);
+    for (int i = 0; i < 5; ++i) {
+        state.appendLog(QStringLiteral("事件 %1").arg(i));
+    }
+    showAt(home, kSmallPage);
+    NodePanel* nodes = home.rightRail()->nodePanel();
+    LogPanel* logs = home.rightRail()->logPanel();
+
+    ASSERT_EQ(nodes->rows().size(), 2);
+    EXPECT_EQ(nodes->expandButton()->text(), QStringLiteral("展开全部节点"));
+    EXPECT_EQ(nodes->rows()[0]->detailLabel()->text(),
+              QStringLiteral("Node 0 · 自动 · 检测中 · 40%"));
+    EXPECT_TRUE(nodes->rows()[0]->isSelectedRow());
+    EXPECT_EQ(logs->rows().size(), 2);
+    EXPECT_EQ(logs->expandButton()->text(), QStringLiteral("日志"));
+
+    nodes->expandButton()->click();
+    logs->expandButton()->click();
+    EXPECT_EQ(nodes->rows().size(), 5);
+    EXPECT_EQ(nodes->expandButton()->text(), QStringLiteral("收起节点"));
+    EXPECT_EQ(logs->rows().size(), state.logs().size());
+    EXPECT_EQ(logs->expandButton()->text(), QStringLiteral("收起"));
+
+    // A click on a row selects its node; the rows stay and change their look in place.
+    NodeRow* third = nodes->rows()[2];
+    QTest::mouseClick(third, Qt::LeftButton);
+    EXPECT_EQ(state.selectedEndpoint().id, QStringLiteral("n2"));
+    EXPECT_EQ(nodes->rows()[2], third);
+    EXPECT_TRUE(third->isSelectedRow());
+    EXPECT_FALSE(nodes->rows()[0]->isSelectedRow());
+
+    nodes->expandButton()->click();
+    EXPECT_EQ(nodes->rows().size(), 2);
+}
+
+TEST_F(HomeViewTest, ExpandedNodesScrollInsideTheRailAndLeaveTheLogItsFloor) {
+    QList<Endpoint> endpoints;
+    for (int i = 0; i < 12; ++i) {
+        endpoints << makeEndpoint(QStringLiteral("n%1").arg(i),
+                                  QStringLiteral("Very Long Node Name Number %1 Premium").arg(i),
+                                  30 + i);
+    }
+    Access::setEndpoints(state, endpoints);
+    state.setNodesExpanded(true);
+    state.setLogsExpanded(true);
+    showAt(home, kSmallPage);
+    RightRail* rail = home.rightRail();
+    EXPECT_EQ(rail->width(), RightRail::kWidth);
+    EXPECT_LE(rail->aiCard()->geometry().bottom(), rail->height());
+    EXPECT_GE(rail->logPanel()->height(), rail->logPanel()->minimumSizeHint().height());
+    EXPECT_GE(rail->logPanel()->height(), 150);
+    EXPECT_GT(rail->nodePanel()->scrollArea()->verticalScrollBar()->maximum(), 0);
+    EXPECT_LT(rail->nodePanel()->geometry().bottom(), rail->logPanel()->geometry().top());
+}
+
+} // namespace
