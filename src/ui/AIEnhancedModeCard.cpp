@@ -52,12 +52,9 @@ AIEnhancedModeCard::AIEnhancedModeCard(AppState& state, QWidget* parent)
 
     connect(m_help, &QAbstractButton::clicked, this,
             [this] { setHelpExpanded(!m_helpExpanded); });
-    connect(m_ai, &QAbstractButton::clicked, this, [] {
-        // Waits for AppState::toggleAIEnhancedMode().
-    });
-    connect(m_telegram, &QAbstractButton::clicked, this, [] {
-        // Waits for AppState::openTelegramProxy().
-    });
+    connect(m_ai, &QAbstractButton::clicked, this, [this] { m_state.toggleAIEnhancedMode(); });
+    connect(m_telegram, &QAbstractButton::clicked, this,
+            [this] { m_state.openTelegramProxy(); });
     connect(&state, &AppState::preferencesChanged, this, &AIEnhancedModeCard::refresh);
     refresh();
 }

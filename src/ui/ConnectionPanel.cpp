@@ -72,9 +72,8 @@ ConnectionPanel::ConnectionPanel(AppState& state, Clock now, QWidget* parent)
 
     connect(m_connect, &QAbstractButton::clicked, this,
             [this] { m_state.spawn(m_state.toggleConnection()); });
-    connect(m_modes, &SegmentedControl::segmentClicked, this, [](int) {
-        // Waits for AppState::setOutboundMode(OutboundMode).
-    });
+    connect(m_modes, &SegmentedControl::segmentClicked, this,
+            [this](int index) { m_state.setOutboundMode(homeModes().at(index)); });
     connect(&state, &AppState::connectionStateChanged, this, &ConnectionPanel::refreshConnection);
     connect(&state, &AppState::connectionDetailsChanged, this,
             &ConnectionPanel::refreshConnection);

@@ -10,6 +10,7 @@
 #include "NodeRow.h"
 #include "Palette.h"
 #include "RightRail.h"
+#include "SegmentedControl.h"
 #include "UiFixture.h"
 
 #include <QScrollBar>
@@ -143,6 +144,25 @@ TEST_F(HomeViewTest, ExpandedNodesScrollInsideTheRailAndLeaveTheLogItsFloor) {
     EXPECT_GE(rail->logPanel()->height(), 150);
     EXPECT_GT(rail->nodePanel()->scrollArea()->verticalScrollBar()->maximum(), 0);
     EXPECT_LT(rail->nodePanel()->geometry().bottom(), rail->logPanel()->geometry().top());
+}
+
+TEST_F(HomeViewTest, ModeSegmentsAndAICardFollowThePreferences) {
+    showAt(home, kSmallPage);
+    SegmentedControl* modes = home.connectionPanel()->modeControl();
+    QTest::mouseClick(modes, Qt::LeftButton, {}, modes->segmentRect(1).center());
+    EXPECT_EQ(state.outboundMode(), OutboundMode::enhanced);
+    EXPECT_EQ(modes->selectedIndex(), 1);
+    // A mode chosen elsewhere that the page does not offer highlights neither segment.
+    state.setOutboundMode(OutboundMode::global);
+    EXPECT_EQ(modes->selectedIndex(), -1);
+
+    AIEnhancedModeCard* card = home.rightRail()->aiCard();
+    EXPECT_EQ(card->stateWord(), QStringLiteral("未开启"));
+    EXPECT_EQ(card->aiButton()->text(), QStringLiteral("AI增强功能"));
+    card->aiButton()->click();
+    EXPECT_TRUE(state.aiEnhancedModeEnabled());
+    EXPECT_EQ(card->stateWord(), QStringLiteral("已开启"));
+    EXPECT_EQ(card->aiButton()->text(), QStringLiteral("已开启AI增强功能"));
 }
 
 } // namespace
