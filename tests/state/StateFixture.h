@@ -26,12 +26,17 @@ public:
     }
 
     // Call after adjusting the fields below; the state reads its preferences at creation.
-    AppState& makeState() {
+    // `engine` takes the scripted tunnel's place; `tunnel` then stays null.
+    AppState& makeState(std::unique_ptr<TunnelControl> engine = nullptr) {
         AppStateDependencies d;
         d.api = std::make_unique<OrvaneAPIClient>(QUrl(service.baseURL()));
-        auto scripted = std::make_unique<ScriptedTunnel>();
-        tunnel = scripted.get();
-        d.tunnel = std::move(scripted);
+        if (engine) {
+            d.tunnel = std::move(engine);
+        } else {
+            auto scripted = std::make_unique<ScriptedTunnel>();
+            tunnel = scripted.get();
+            d.tunnel = std::move(scripted);
+        }
         d.preferences = preferences;
         d.webBaseURL = QUrl(QStringLiteral("https://web.orvane.test"));
         d.wallClock = [this] { return now; };

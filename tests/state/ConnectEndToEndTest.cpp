@@ -1,0 +1,191 @@
+#include "EngineTunnel.h"
+#include "IsolatedRuntimeProfile.h"
+#include "RunTask.h"
+#include "StandinFixture.h"
+#include "StateFixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace orvane;
+using namespace orvane::test;
+using dev::DevService;
+
+namespace {
+
+QJsonObject proxy(bool enabled, const QString& server, int port) {
+    return QJsonObject{{QStringLiteral("enabled"), enabled},
+                       {QStringLiteral("server"), server},
+                       {QStringLiteral("port"), port},
+                       {QStringLiteral("authenticated"), false}};
+}
+
+// Wi-Fi off with a server the user once set, Ethernet through a company proxy.
+QJsonObject usersNetwork() {
+    QJsonObject network = StandinFixture::defaultNetwork();
+    QJsonArray services = network.value(QStringLiteral("services")).toArray();
+    for (qsizetype i = 0; i < services.size(); ++i) {
+        QJsonObject service = services[i].toObject();
+        const QString name = service.value(QStringLiteral("name")).toString();
+        if (name == QLatin1String("Wi-Fi")) {
+            service.insert(QStringLiteral("web"),
+                           proxy(false, QStringLiteral("old.proxy.test"), 8080));
+        } else if (name == QLatin1String("Ethernet")) {
+            service.insert(QStringLiteral("web"),
+                           proxy(true, QStringLiteral("proxy.corp.test"), 3128));
+            service.insert(QStringLiteral("bypass"), QJsonArray{QStringLiteral("*.corp.test")});
+        }
+        services[i] = service;
+    }
+    network.insert(QStringLiteral("services"), services);
+    return network;
+}
+
+QJsonObject webProxyOf(const QJsonObject& network, const QString& name) {
+    for (const QJsonValue& s : network.value(QStringLiteral("services")).toArray()) {
+        if (s.toObject().value(QStringLiteral("name")).toString() == name) {
+            return s.toObject().value(QStringLiteral("web")).toObject();
+        }
+    }
+    return {};
+}
+
+int requestsTo(const DevService& service, const char* method, const QString& suffix) {
+    int count = 0;
+    for (const DevService::RecordedRequest& request : service.requests()) {
+        count += request.method == QLatin1String(method) && request.path.endsWith(suffix) ? 1 : 0;
+    }
+    return count;
+}
+
+// The services' proxy settings as they act. A kind that was off keeps the server an enable
+// wrote into it (networksetup cannot clear one), so of those two kinds only the switch counts.
+std::string proxySettings(const QJsonObject& network) {
+    QJsonArray services = network.value(QStringLiteral("services")).toArray();
+    for (qsizetype i = 0; i < services.size(); ++i) {
+        QJsonObject service = services[i].toObject();
+        for (const char* kind : {"secureWeb", "socks"}) {
+            service.insert(
+                QLatin1String(kind),
+                service.value(QLatin1String(kind)).toObject().value(QStringLiteral("enabled")));
+        }
+        services[i] = service;
+    }
+    return QJsonDocument(services).toJson().toStdString();
+}
+
+// Live processes whose command line holds `text`; a zombie's is empty.
+int processesMentioning(const QString& text) {
+    int count = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (pid.toInt() > 0 && pid.toInt() != ::getpid() && file.open(QIODevice::ReadOnly) &&
+            file.readAll().contains(text.toUtf8())) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool waitUntil(const std::function<bool()>& done) {
+    QElapsedTimer guard;
+    guard.start();
+    while (!done() && guard.elapsed() < 15000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return done();
+}
+
+// The local service's configurations name DNS servers "remote" and "local" only, while the
+// rewrite points the route's default resolver at "bootstrap", which sing-box then refuses. This
+// adds the server the real service sends, so the rest of the road can be driven.
+class WithBootstrapResolver : public EngineTunnel {
+public:
+    using EngineTunnel::EngineTunnel;
+    QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode mode,
+                                          bool ai, bool systemProxy, bool quickStart) override {
+        if (configuration.singBoxConfig && configuration.singBoxConfig->isObject()) {
+            JSONValue& dns = configuration.singBoxConfig->object()[QStringLiteral("dns")];
+            dns.object()[QStringLiteral("servers")].array().push_back(
+                JSONValue::Object{{QStringLiteral("tag"), QStringLiteral("bootstrap")},
+                                  {QStringLiteral("type"), QStringLiteral("udp")},
+                                  {QStringLiteral("server"), QStringLiteral("8.8.8.8")}});
+        }
+        co_return co_await EngineTunnel::connect(std::move(configuration), mode, ai, systemProxy,
+                                                 quickStart);
+    }
+};
+
+} // namespace
+
+// The one-click connect with the real engine: sing-box and the macOS tools are stand-ins on this
+// process's own ports, the probes reach the local service through the stand-in's proxy.
+TEST(ConnectEndToEnd, ConnectReportsAndDisconnectPutsTheMachineBack) {
+    StandinFixture tools;
+    tools.writeNetwork(usersNetwork());
+    StateFixture f;
+    const QString probe = f.service.rootURL() + QStringLiteral("/generate_204");
+    ToolPaths paths = ToolPaths::platformDefaults();
+    paths.networksetup = tools.tool("networksetup");
+    paths.scutil = tools.tool("scutil");
+    paths.osascript = tools.tool("osascript");
+    paths.singBoxCandidates = {StandinFixture::binDir() + QStringLiteral("/sing-box")};
+    auto coordinator = std::make_unique<TunnelCoordinator>(
+        paths, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
+        isolatedRuntimeProfile(f.home.root()));
+    coordinator->setSleepFunction(
+        [](std::chrono::milliseconds) -> QCoro::Task<void> { co_return; });
+    TunnelCoordinator& engine = *coordinator;
+    // A failed assertion must not leave the stand-in running.
+    const std::shared_ptr<void> killer(nullptr, [&engine](void*) {
+        if (const auto pid = engine.singBox().childPid()) {
+            ::kill(static_cast<pid_t>(*pid), SIGKILL);
+        }
+    });
+    AppState& state = f.makeState(std::make_unique<WithBootstrapResolver>(std::move(coordinator)));
+    runTask(state.login(QString::fromLatin1(DevService::kDemoEmail),
+                        QString::fromLatin1(DevService::kDemoPassword)));
+    ASSERT_TRUE(state.token().has_value());
+    const QJsonObject before = tools.readNetwork();
+
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
+        << f.logMessages().join(QLatin1Char('\n')).toStdString();
+    ASSERT_TRUE(state.currentDevice().has_value());
+    EXPECT_EQ(requestsTo(f.service, "POST", QStringLiteral("/api/devices")), 1);
+    EXPECT_EQ(requestsTo(f.service, "POST", QStringLiteral("/protocol-config")),
+              3); // two not ready
+    EXPECT_GE(requestsTo(f.service, "GET", QStringLiteral("/generate_204")), 1);
+    const int port = state.localProxyPort();
+    EXPECT_EQ(port, engine.macOSProxyPort);
+    EXPECT_EQ(processesMentioning(f.home.root()), 1);
+    EXPECT_EQ(webProxyOf(tools.readNetwork(), QStringLiteral("Wi-Fi")),
+              proxy(true, QStringLiteral("127.0.0.1"), port));
+    EXPECT_TRUE(runTask(engine.systemProxyPointsToLocalProxy(port)));
+    const QList<QJsonObject> reports = f.service.connectionReports();
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_EQ(reports[0].value(QStringLiteral("status")).toString(), QStringLiteral("connected"));
+    EXPECT_EQ(reports[0].value(QStringLiteral("deviceId")).toString(), state.currentDevice()->id);
+    EXPECT_EQ(reports[0].value(QStringLiteral("endpointId")).toString(),
+              state.selectedEndpointId());
+
+    runTask(state.toggleConnection());
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+    EXPECT_EQ(f.service.connectionReports().size(), 2);
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+    EXPECT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; })); // the keep-alive ended
+    f.releaseLongSleeps();
+    EXPECT_EQ(processesMentioning(f.home.root()), 0);
+}
