@@ -178,25 +178,6 @@ private:
     std::thread m_thread;
 };
 
-// The local service's configurations name no "bootstrap" DNS server, which the rewrite's
-// default resolver needs; the real service's do.
-class WithBootstrapResolver : public EngineTunnel {
-public:
-    using EngineTunnel::EngineTunnel;
-    QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode mode,
-                                          bool ai, bool systemProxy, bool quickStart) override {
-        if (configuration.singBoxConfig && configuration.singBoxConfig->isObject()) {
-            JSONValue& dns = configuration.singBoxConfig->object()[QStringLiteral("dns")];
-            dns.object()[QStringLiteral("servers")].array().push_back(
-                JSONValue::Object{{QStringLiteral("tag"), QStringLiteral("bootstrap")},
-                                  {QStringLiteral("type"), QStringLiteral("udp")},
-                                  {QStringLiteral("server"), QStringLiteral("8.8.8.8")}});
-        }
-        co_return co_await EngineTunnel::connect(std::move(configuration), mode, ai, systemProxy,
-                                                 quickStart);
-    }
-};
-
 struct Waits {
     std::chrono::nanoseconds slept{0}; // sing-box's own waits, slept for real
     std::chrono::milliseconds skipped{0};
@@ -294,7 +275,7 @@ int main(int argc, char** argv) {
     AppStateDependencies d;
     d.api = std::make_unique<OrvaneAPIClient>(
         QUrl(QStringLiteral("http://127.0.0.1:%1/api").arg(relay.port())));
-    d.tunnel = std::make_unique<WithBootstrapResolver>(std::move(coordinator));
+    d.tunnel = std::make_unique<EngineTunnel>(std::move(coordinator));
     d.preferences = std::make_shared<Preferences>();
     d.webBaseURL = QUrl(QStringLiteral("https://web.orvane.test"));
     d.wallClock = [] { return QDateTime::currentDateTimeUtc(); };

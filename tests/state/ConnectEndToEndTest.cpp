@@ -107,26 +107,6 @@ bool waitUntil(const std::function<bool()>& done) {
     return done();
 }
 
-// The local service's configurations name DNS servers "remote" and "local" only, while the
-// rewrite points the route's default resolver at "bootstrap", which sing-box then refuses. This
-// adds the server the real service sends, so the rest of the road can be driven.
-class WithBootstrapResolver : public EngineTunnel {
-public:
-    using EngineTunnel::EngineTunnel;
-    QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode mode,
-                                          bool ai, bool systemProxy, bool quickStart) override {
-        if (configuration.singBoxConfig && configuration.singBoxConfig->isObject()) {
-            JSONValue& dns = configuration.singBoxConfig->object()[QStringLiteral("dns")];
-            dns.object()[QStringLiteral("servers")].array().push_back(
-                JSONValue::Object{{QStringLiteral("tag"), QStringLiteral("bootstrap")},
-                                  {QStringLiteral("type"), QStringLiteral("udp")},
-                                  {QStringLiteral("server"), QStringLiteral("8.8.8.8")}});
-        }
-        co_return co_await EngineTunnel::connect(std::move(configuration), mode, ai, systemProxy,
-                                                 quickStart);
-    }
-};
-
 } // namespace
 
 // The one-click connect with the real engine: sing-box and the macOS tools are stand-ins on this
@@ -153,7 +133,7 @@ TEST(ConnectEndToEnd, ConnectReportsAndDisconnectPutsTheMachineBack) {
             ::kill(static_cast<pid_t>(*pid), SIGKILL);
         }
     });
-    AppState& state = f.makeState(std::make_unique<WithBootstrapResolver>(std::move(coordinator)));
+    AppState& state = f.makeState(std::make_unique<EngineTunnel>(std::move(coordinator)));
     runTask(state.login(QString::fromLatin1(DevService::kDemoEmail),
                         QString::fromLatin1(DevService::kDemoPassword)));
     ASSERT_TRUE(state.token().has_value());

@@ -285,6 +285,10 @@ QJsonObject DevCatalog::singBoxConfig(const Node& node, const QString& deviceId)
                                 {QStringLiteral("server"), QStringLiteral("8.8.8.8")}},
                     QJsonObject{{QStringLiteral("tag"), QStringLiteral("local")},
                                 {QStringLiteral("type"), QStringLiteral("udp")},
+                                {QStringLiteral("server"), QStringLiteral("223.5.5.5")}},
+                    // The client's rewrite resolves server names through this one.
+                    QJsonObject{{QStringLiteral("tag"), QStringLiteral("bootstrap")},
+                                {QStringLiteral("type"), QStringLiteral("udp")},
                                 {QStringLiteral("server"), QStringLiteral("223.5.5.5")}}}},
         {QStringLiteral("final"), QStringLiteral("remote")},
     };
