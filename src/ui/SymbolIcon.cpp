@@ -143,6 +143,23 @@ void SymbolIcon::paint(QPainter& painter, Kind kind, const QRectF& box, const QC
         painter.drawLine(q.at(0.28, 0.28), q.at(0.72, 0.72));
         painter.drawLine(q.at(0.72, 0.28), q.at(0.28, 0.72));
         break;
+    case Kind::checkmarkCircle: {
+        // A filled disc with the tick cut out of it.
+        QPainterPath disc;
+        disc.addEllipse(QRectF(q.at(0.04, 0.04), q.at(0.96, 0.96)));
+        QPainterPath tick;
+        tick.moveTo(q.at(0.28, 0.52));
+        tick.lineTo(q.at(0.44, 0.68));
+        tick.lineTo(q.at(0.73, 0.36));
+        QPainterPathStroker stroker;
+        stroker.setWidth(q.s * 0.11);
+        stroker.setCapStyle(Qt::RoundCap);
+        stroker.setJoinStyle(Qt::RoundJoin);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawPath(disc.subtracted(stroker.createStroke(tick)));
+        break;
+    }
     }
     painter.restore();
 }

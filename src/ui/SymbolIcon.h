@@ -10,7 +10,7 @@ namespace orvane {
 class SymbolIcon : public QWidget {
     Q_OBJECT
 public:
-    enum class Kind { home, routes, cart, gift, person, xmark };
+    enum class Kind { home, routes, cart, gift, person, xmark, checkmarkCircle };
 
     SymbolIcon(Kind kind, const QColor& color, QWidget* parent = nullptr);
 
