@@ -99,9 +99,11 @@ protected:
         tools.netstat = fixture.tool("netstat");
         tools.singBoxCandidates = {test::StandinFixture::binDir() + QStringLiteral("/sing-box")};
         const QString probe = QStringLiteral("http://127.0.0.1:9/generate_204");
+        RuntimeProfile profile = test::isolatedRuntimeProfile(home.root());
+        profile.proxyPortCount = 2; // fewer sweeps to repeat; the range's size changes no order
         coordinator = std::make_unique<TunnelCoordinator>(
             tools, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
-            test::isolatedRuntimeProfile(home.root()));
+            profile);
         auto instant = [this](std::chrono::milliseconds) {
             step();
             return noWait();
