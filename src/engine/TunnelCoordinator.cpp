@@ -261,8 +261,8 @@ bool TunnelCoordinator::stillWanted(quint64 generation, ProxyOwner owner) const 
     if (m_generation != generation) {
         return false;
     }
-    // Upkeep serves the recorded connection only: a disconnect under way has advanced the
-    // generation already, and one that has finished has cleared the record.
+    // Upkeep serves the recorded connection only: a pass begun while a disconnect was under way
+    // holds that disconnect's generation, and finds the record cleared once its turn comes.
     return owner == ProxyOwner::start || activeMode == TunnelActivation::Mode::singBox;
 }
 
