@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AuthView.h"
 #include "ConnectionPanel.h"
 
 #include <QMessageBox>
@@ -11,7 +12,6 @@
 namespace orvane {
 
 class AppState;
-class AuthView;
 class BusyOverlay;
 class SidebarView;
 

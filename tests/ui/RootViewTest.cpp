@@ -1,0 +1,169 @@
+#include "AuthView.h"
+#include "BusyOverlay.h"
+#include "RootView.h"
+#include "RoutesView.h"
+#include "SidebarButton.h"
+#include "SidebarView.h"
+#include "UiFixture.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+class RootViewTest : public ::testing::Test {
+protected:
+    StateFixture fixture;
+};
+
+QAbstractButton* alertButton(QMessageBox* alert) {
+    return alert->buttons().isEmpty() ? nullptr : alert->buttons().first();
+}
+
+TEST_F(RootViewTest, AlertFollowsTheMessageAndIsDismissedByButtonOrEscape) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    showAt(root, QSize(1180, 780));
+    waitForStateTasks(state);
+    state.setShowAuthSheet(false);
+    state.setAlertMessage(std::nullopt);
+    settle();
+
+    // An empty message still shows the alert.
+    state.setAlertMessage(QString());
+    QMessageBox* alert = root.alert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->windowTitle(), QStringLiteral("Orvane"));
+    ASSERT_NE(alertButton(alert), nullptr);
+    EXPECT_EQ(alertButton(alert)->text(), QStringLiteral("知道了"));
+    alertButton(alert)->click();
+    settle();
+    EXPECT_FALSE(state.alertMessage().has_value());
+    EXPECT_EQ(root.alert(), nullptr);
+
+    state.setAlertMessage(QStringLiteral("连接失败"));
+    ASSERT_NE(root.alert(), nullptr);
+    QTest::keyClick(root.alert(), Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(state.alertMessage().has_value());
+    EXPECT_EQ(root.alert(), nullptr);
+}
+
+TEST_F(RootViewTest, FailedSignInAlertShowsAboveTheSheetAndStaysWhenItCloses) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    showAt(root, QSize(1180, 780));
+    waitForStateTasks(state);
+    state.setAlertMessage(std::nullopt);
+    state.setShowAuthSheet(true);
+    settle();
+    AuthView* sheet = root.sheet();
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->width(), 460);
+
+    runTask(state.login(QString::fromLatin1(dev::DevService::kDemoEmail),
+                        QStringLiteral("wrong")));
+    settle();
+    ASSERT_TRUE(state.alertMessage().has_value());
+    ASSERT_NE(root.alert(), nullptr);
+    EXPECT_EQ(root.alert()->parentWidget(), sheet);
+    EXPECT_TRUE(root.alert()->isVisible());
+
+    // Escape on the sheet: the state stops asking for it; the alert moves above the window.
+    sheet->reject();
+    settle();
+    EXPECT_FALSE(state.showAuthSheet());
+    ASSERT_NE(root.alert(), nullptr);
+    EXPECT_EQ(root.alert()->parentWidget(), &root);
+    EXPECT_TRUE(root.alert()->isVisible());
+}
+
+TEST_F(RootViewTest, SheetOrAlertAskedForWhileHiddenShowsTheWindowFirst) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    showAt(root, QSize(1180, 780));
+    waitForStateTasks(state);
+    state.setShowAuthSheet(false);
+    state.setAlertMessage(std::nullopt);
+    root.hide();
+    settle();
+    int requests = 0;
+    bool shownBeforeOpening = false;
+    QObject::connect(&root, &RootView::windowRequested, &root, [&] {
+        ++requests;
+        shownBeforeOpening = root.alert() == nullptr && root.sheet() == nullptr;
+        root.show();
+    });
+    state.setAlertMessage(QStringLiteral("菜单里的消息"));
+    EXPECT_EQ(requests, 1);
+    EXPECT_TRUE(shownBeforeOpening);
+    EXPECT_TRUE(root.isVisible());
+    // Already visible: nothing more to ask.
+    state.setShowAuthSheet(true);
+    EXPECT_EQ(requests, 1);
+}
+
+TEST_F(RootViewTest, BusyMarkCoversOnlyItsOwnBox) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    showAt(root, QSize(1180, 780));
+    waitForStateTasks(state);
+    state.setShowAuthSheet(false);
+    state.setIsBusy(true);
+    settle();
+    BusyOverlay* busy = root.busyOverlay();
+    ASSERT_TRUE(busy->isVisible());
+    EXPECT_LT(busy->width(), 200);
+    const QPoint centre = root.rect().center();
+    QWidget* hit = root.childAt(centre);
+    EXPECT_TRUE(hit == busy || busy->isAncestorOf(hit));
+
+    // A click beside it reaches the sidebar: the routes page is built.
+    SidebarButton* routes = root.sidebar()->pageButtons().at(1);
+    const QPoint onRoutes = routes->mapTo(&root, routes->rect().center());
+    QWidget* target = root.childAt(onRoutes);
+    ASSERT_NE(target, nullptr);
+    EXPECT_FALSE(target == busy || busy->isAncestorOf(target));
+    QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFrom(&root, onRoutes));
+    settle();
+    EXPECT_EQ(state.selectedPage(), AppPage::routes);
+    EXPECT_NE(qobject_cast<RoutesView*>(root.page()), nullptr);
+    state.setIsBusy(false);
+    EXPECT_FALSE(busy->isVisible());
+}
+
+TEST_F(RootViewTest, LaunchTaskRunsOnceWhenTheWindowIsShownAgain) {
+    fixture.arguments << QStringLiteral("--orvane-autoconnect-smoke");
+    AppState& state = fixture.makeState();
+    runTask(state.login(QString::fromLatin1(dev::DevService::kDemoEmail),
+                        QString::fromLatin1(dev::DevService::kDemoPassword)));
+    const auto connected = [&state] {
+        return state.connectionState().stateCase() == ConnectionState::Case::connected;
+    };
+    RootView root(state);
+    showAt(root, QSize(1180, 780));
+    // The keep-alive runs on, so wait for the connection rather than for every task.
+    for (int i = 0; i < 2000 && !connected(); ++i) {
+        QTest::qWait(5);
+    }
+    ASSERT_TRUE(connected());
+    // A second run would log its start at once and press connect again, disconnecting.
+    root.hide();
+    settle();
+    root.show();
+    RootView second(state);
+    showAt(second, QSize(1180, 780));
+    QTest::qWait(50);
+    EXPECT_TRUE(connected());
+    EXPECT_EQ(fixture.logMessages().count(QStringLiteral("自动化连接测试：准备触发一键连接。")), 1);
+    runTask(state.cleanupBeforeExit());
+}
+
+} // namespace
