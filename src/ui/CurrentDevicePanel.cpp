@@ -26,7 +26,8 @@ CurrentDevicePanel::CurrentDevicePanel(AppState& state, QWidget* parent)
     texts->setSpacing(6);
     texts->addWidget(caption);
     texts->addWidget(m_name);
-    auto* refreshButton = new CapsuleButton(QStringLiteral("刷新"), CapsuleButton::Style::primary, this);
+    auto* refreshButton =
+        new CapsuleButton(QStringLiteral("刷新"), CapsuleButton::Style::primary, this);
     auto* header = new QHBoxLayout;
     header->addLayout(texts, 1);
     header->addWidget(refreshButton, 0, Qt::AlignTop);

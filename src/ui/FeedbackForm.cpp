@@ -35,8 +35,7 @@ FeedbackForm::FeedbackForm(AppState& state, QWidget* parent)
     : PanelFrame(true, parent), m_state(state),
       m_email(makeField(QStringLiteral("联系邮箱"), this)),
       m_title(makeField(QStringLiteral("标题"), this)), m_body(new QPlainTextEdit(this)),
-      m_submit(new CapsuleButton(QStringLiteral("提交反馈"), CapsuleButton::Style::primary,
-                                 this)) {
+      m_submit(new CapsuleButton(QStringLiteral("提交反馈"), CapsuleButton::Style::primary, this)) {
     auto* caption = new FitLabel(12, Palette::muted(), this);
     caption->setText(QStringLiteral("反馈内容"));
     auto* heading = new FitLabel(17, Palette::ink(), this);

@@ -41,12 +41,11 @@ QWidget* makeRuleRow(const QString& number, const QString& text, QWidget* parent
 }
 } // namespace
 
-InviteView::InviteView(AppState& state, QWidget* parent)
-    : QWidget(parent), m_state(state) {
+InviteView::InviteView(AppState& state, QWidget* parent) : QWidget(parent), m_state(state) {
     auto* content = new QWidget;
-    auto* header = new PageHeader(QStringLiteral("邀请奖励"),
-                                  QStringLiteral("把稳定连接分享给朋友"),
-                                  QStringLiteral("奖励自动到账"), content);
+    auto* header =
+        new PageHeader(QStringLiteral("邀请奖励"), QStringLiteral("把稳定连接分享给朋友"),
+                       QStringLiteral("奖励自动到账"), content);
 
     auto* codeCard = new PanelFrame(false, content);
     codeCard->setColors(Palette::black(), Palette::black());
@@ -58,8 +57,8 @@ InviteView::InviteView(AppState& state, QWidget* parent)
     codeTexts->setSpacing(8);
     codeTexts->addWidget(caption);
     codeTexts->addWidget(m_code);
-    m_copy = new CapsuleButton(QStringLiteral("复制链接"), CapsuleButton::Style::secondary,
-                               codeCard);
+    m_copy =
+        new CapsuleButton(QStringLiteral("复制链接"), CapsuleButton::Style::secondary, codeCard);
     m_refresh =
         new CapsuleButton(QStringLiteral("刷新"), CapsuleButton::Style::secondary, codeCard);
     auto* buttons = new QHBoxLayout;
@@ -80,9 +79,9 @@ InviteView::InviteView(AppState& state, QWidget* parent)
     counters->setHorizontalSpacing(10);
     counters->setVerticalSpacing(10);
     int column = 0;
-    for (MetricCard* card : {m_invites, m_rewards, m_pending,
-                             new MetricCard(QStringLiteral("试用奖励"),
-                                            QStringLiteral("1GB"), content)}) {
+    for (MetricCard* card :
+         {m_invites, m_rewards, m_pending,
+          new MetricCard(QStringLiteral("试用奖励"), QStringLiteral("1GB"), content)}) {
         card->setMinimumWidth(10);
         counters->addWidget(card, 0, column);
         counters->setColumnStretch(column++, 1);

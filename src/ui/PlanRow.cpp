@@ -11,12 +11,11 @@ namespace orvane {
 
 PlanRow::PlanRow(const Plan& plan, QWidget* parent)
     : PanelFrame(true, parent), m_plan(plan),
-      m_button(new CapsuleButton(plan.action, plan.featured ? CapsuleButton::Style::secondary
-                                                            : CapsuleButton::Style::primary,
-                                 this)) {
+      m_button(new CapsuleButton(
+          plan.action,
+          plan.featured ? CapsuleButton::Style::secondary : CapsuleButton::Style::primary, this)) {
     const QColor text = plan.featured ? QColor(Qt::white) : Palette::ink();
-    const QColor quiet =
-        plan.featured ? Palette::withOpacity(Qt::white, 0.72) : Palette::muted();
+    const QColor quiet = plan.featured ? Palette::withOpacity(Qt::white, 0.72) : Palette::muted();
     setColors(plan.featured ? Palette::black() : QColor(Qt::white), Palette::line());
 
     auto* name = new FitLabel(12, quiet, this);

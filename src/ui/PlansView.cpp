@@ -48,8 +48,8 @@ PlansView::PlansView(AppState& state, QWidget* parent)
       m_deviceLimit(new FitLabel(13, Palette::muted())), m_plans(new QWidget),
       m_orders(new PanelFrame(true)), m_orderRows(new QWidget) {
     auto* content = new QWidget;
-    m_header = new PageHeader(QStringLiteral("套餐购买"), QStringLiteral("选择套餐"), QString(),
-                              content);
+    m_header =
+        new PageHeader(QStringLiteral("套餐购买"), QStringLiteral("选择套餐"), QString(), content);
 
     auto* summary = new PanelFrame(false, content);
     summary->setColors(Palette::soft2(), Palette::lineSoft());

@@ -24,8 +24,7 @@ public:
     static constexpr const char* kAlertTitle = "Orvane";
 
     // `now` is the clock of the home page's duration card; the real clock when empty.
-    explicit RootView(AppState& state, ConnectionPanel::Clock now = {},
-                      QWidget* parent = nullptr);
+    explicit RootView(AppState& state, ConnectionPanel::Clock now = {}, QWidget* parent = nullptr);
     ~RootView() override;
 
     SidebarView* sidebar() const { return m_sidebar; }

@@ -29,9 +29,9 @@ QWidget* makeTicketRow(const Ticket& ticket, QWidget* parent) {
     layout->setContentsMargins(11, 11, 11, 11);
     layout->setSpacing(10);
     layout->addLayout(texts, 1);
-    layout->addWidget(new CapsuleButton(QStringLiteral("查看"), CapsuleButton::Style::secondary,
-                                        row),
-                      0, Qt::AlignVCenter);
+    layout->addWidget(
+        new CapsuleButton(QStringLiteral("查看"), CapsuleButton::Style::secondary, row), 0,
+        Qt::AlignVCenter);
     return row;
 }
 } // namespace

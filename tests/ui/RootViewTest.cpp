@@ -1,6 +1,6 @@
+#include "RootView.h"
 #include "AuthView.h"
 #include "BusyOverlay.h"
-#include "RootView.h"
 #include "RoutesView.h"
 #include "SidebarButton.h"
 #include "SidebarView.h"
@@ -68,8 +68,7 @@ TEST_F(RootViewTest, FailedSignInAlertShowsAboveTheSheetAndStaysWhenItCloses) {
     ASSERT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->width(), 460);
 
-    runTask(state.login(QString::fromLatin1(dev::DevService::kDemoEmail),
-                        QStringLiteral("wrong")));
+    runTask(state.login(QString::fromLatin1(dev::DevService::kDemoEmail), QStringLiteral("wrong")));
     settle();
     ASSERT_TRUE(state.alertMessage().has_value());
     ASSERT_NE(root.alert(), nullptr);

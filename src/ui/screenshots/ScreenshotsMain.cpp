@@ -1,19 +1,19 @@
 // Renders the built pages and the sign-in sheet offscreen into PNG files, against the local
 // development service, so a reviewer sees what a user sees: `make screenshots`.
+#include "APINodeRecords.h"
+#include "APIRouteRecords.h"
 #include "AppState.h"
 #include "AuthView.h"
+#include "ContentScrollArea.h"
 #include "DevService.h"
 #include "HomeView.h"
 #include "OrvaneAPIClient.h"
-#include "PlainTextButton.h"
 #include "Palette.h"
-#include "RootView.h"
-#include "SettingsView.h"
-#include "ContentScrollArea.h"
-#include "APIRouteRecords.h"
-#include "APINodeRecords.h"
+#include "PlainTextButton.h"
 #include "Preferences.h"
+#include "RootView.h"
 #include "ScriptedTunnel.h"
+#include "SettingsView.h"
 #include "SidebarView.h"
 #include "Typography.h"
 
@@ -30,8 +30,8 @@
 #include <QCoro/QCoroTimer>
 
 #include <cstdio>
-#include <functional>
 #include <exception>
+#include <functional>
 
 using namespace orvane;
 
@@ -203,22 +203,27 @@ void seedAccount(AppState& state, dev::DevService& service) {
         request.deviceType = QString::fromLatin1(device[2]);
         request.os = QString::fromLatin1(device[2]);
         request.appVersion = QStringLiteral("10.4.0");
-        await([](OrvaneAPIClient& client, APIBindDeviceRequest r, QString t) -> QCoro::Task<void> {
-            co_await client.bindDevice(std::move(r), std::move(t));
-        }(api, request, token), "device");
+        await(
+            [](OrvaneAPIClient& client, APIBindDeviceRequest r, QString t) -> QCoro::Task<void> {
+                co_await client.bindDevice(std::move(r), std::move(t));
+            }(api, request, token),
+            "device");
     }
     // Newest first in the list: the long title comes last.
-    const char* const titles[] = {
-        "希望增加台湾节点", "续费后套餐时长没有增加", "AI 工具启动器找不到终端",
-        "晚高峰时段香港节点延迟明显升高，切换到新加坡节点后恢复正常，但再次切回香港又出现同样的问题"};
+    const char* const titles[] = {"希望增加台湾节点", "续费后套餐时长没有增加",
+                                  "AI 工具启动器找不到终端",
+                                  "晚高峰时段香港节点延迟明显升高，切换到新加坡节点后恢复正常，但再"
+                                  "次切回香港又出现同样的问题"};
     for (const char* title : titles) {
         APICreateTicketRequest request;
         request.title = QString::fromUtf8(title);
         request.contactEmail = QString::fromLatin1(dev::DevService::kDemoEmail);
         request.body = QStringLiteral("截图用工单。");
-        await([](OrvaneAPIClient& client, APICreateTicketRequest r, QString t) -> QCoro::Task<void> {
-            co_await client.createTicket(std::move(r), std::move(t));
-        }(api, request, token), "ticket");
+        await(
+            [](OrvaneAPIClient& client, APICreateTicketRequest r, QString t) -> QCoro::Task<void> {
+                co_await client.createTicket(std::move(r), std::move(t));
+            }(api, request, token),
+            "ticket");
     }
     await(state.refreshPrivateData(), "refresh");
 
@@ -228,9 +233,10 @@ void seedAccount(AppState& state, dev::DevService& service) {
         Endpoint e;
         e.id = QStringLiteral("extra-%1").arg(i);
         e.region = QString::fromUtf8(regions[i % 7]);
-        e.name = i == 3 ? QStringLiteral("US East Enterprise Dedicated Line 03 (Reserved for "
-                                         "Streaming)")
-                        : QStringLiteral("%1 Edge %2").arg(e.region).arg(i + 2, 2, 10, QLatin1Char('0'));
+        e.name =
+            i == 3 ? QStringLiteral("US East Enterprise Dedicated Line 03 (Reserved for "
+                                    "Streaming)")
+                   : QStringLiteral("%1 Edge %2").arg(e.region).arg(i + 2, 2, 10, QLatin1Char('0'));
         e.latencyMs = i == 5 ? 0 : 40 + 17 * i;
         e.loadPercent = i == 7 ? 135 : 20 + 6 * i;
         e.status = i % 5 == 4 ? NodeStatus::checking : NodeStatus::online;
@@ -347,10 +353,9 @@ int main(int argc, char** argv) {
               QStringLiteral("settings-devices-expanded"));
     shootRoot(state, AppPage::settings, later, directory, QStringLiteral("root-alert-empty"),
               [&state](RootView&) { state.setAlertMessage(QString()); });
-    shootRoot(state, AppPage::settings, later, directory, QStringLiteral("root-alert"),
-              [&state](RootView&) {
-                  state.setAlertMessage(QStringLiteral("请填写反馈标题和内容。"));
-              });
+    shootRoot(
+        state, AppPage::settings, later, directory, QStringLiteral("root-alert"),
+        [&state](RootView&) { state.setAlertMessage(QStringLiteral("请填写反馈标题和内容。")); });
 
     await(state.cleanupBeforeExit(), "clean-up");
     return 0;
