@@ -551,7 +551,8 @@ TEST(AppStateConnection, OnePressConnectsOnceWhileTheFirstIsStillPreparing) {
     OneShotEvent release;
     f.tunnel->onCleanup = [&release](bool) -> QCoro::Task<void> { co_await release.wait(); };
 
-    state.spawn(state.toggleConnection());
+    // Held, not spawned: the test ends only after this press has run to its end.
+    QCoro::Task<void> firstPress = state.toggleConnection();
     ASSERT_EQ(f.tunnel->calls, QStringList{QStringLiteral("cleanup(1)")});
     // A refresh in between clears the busy flag; the second press must still do nothing.
     runTask(state.refreshPublicData());
@@ -569,5 +570,6 @@ TEST(AppStateConnection, OnePressConnectsOnceWhileTheFirstIsStillPreparing) {
     }
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
     EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    runTask(std::move(firstPress));
     runTask(state.cleanupBeforeExit());
 }

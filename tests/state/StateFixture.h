@@ -9,6 +9,7 @@
 #include "ScriptedTunnel.h"
 #include "TempHome.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QUrl>
 
@@ -24,6 +25,17 @@ public:
     explicit StateFixture(dev::DevService::Options options = {}) : service(options) {
         service.start();
     }
+    // A keep-alive still asleep would never end and its frames would leak: wake it once the
+    // state is gone and let the loop run, so it finds no state and returns.
+    ~StateFixture() {
+        state.reset();
+        releaseLongSleeps();
+        for (int turn = 0; turn < 10; ++turn) {
+            QCoreApplication::processEvents();
+        }
+    }
+    StateFixture(const StateFixture&) = delete;
+    StateFixture& operator=(const StateFixture&) = delete;
 
     // Call after adjusting the fields below; the state reads its preferences at creation.
     // `engine` takes the scripted tunnel's place; `tunnel` then stays null.
