@@ -32,5 +32,11 @@ test-sanitize: deps
 			cat $(SANITIZE_REPORTS)/*; echo "Sanitizer reports above" >&2; exit 1; \
 		fi; exit $$status
 
+# The application against the local service and the tool stand-ins, in its own build and profile
+# folders (build-run/); without a display it runs headless and checks what it left behind.
+.PHONY: run
+run:
+	@scripts/run.sh $(RUN_ARGS)
+
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)

@@ -9,7 +9,7 @@ packages=(
     fonts-noto-cjk
     libgtest-dev libgmock-dev
     libcpp-httplib-dev libssl-dev libcurl4-openssl-dev
-    curl lsof procps net-tools
+    curl lsof procps net-tools jq
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "AtomicFile.h"
 #include "CancelToken.h"
 #include "JSONValue.h"
+#include "PlatformBuildConfig.h"
 #include "ProcessRunner.h"
 #include "SingBoxConfigRewriter.h"
 #include "TunnelCoordinatorError.h"
@@ -71,10 +72,11 @@ QString trimBlanksAndTabs(const QString& line) {
 } // namespace
 
 TunnelCoordinator::ProbeURLs TunnelCoordinator::ProbeURLs::defaults() {
-    return {{QStringLiteral("https://www.google.com/generate_204"),
-             QStringLiteral("https://www.gstatic.com/generate_204")},
-            {QStringLiteral("https://chatgpt.com/"), QStringLiteral("https://api.openai.com/v1/models"),
-             QStringLiteral("https://claude.ai/"), QStringLiteral("https://api.anthropic.com/")}};
+    // From the build, so a development build probes the local service.
+    const auto list = [](const char* joined) {
+        return QString::fromUtf8(joined).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    };
+    return {list(build::kProbeWebURLs), list(build::kProbeAIURLs)};
 }
 
 TunnelCoordinator::TunnelCoordinator(ToolPaths tools, ProbeURLs probes, RuntimeProfile profile,

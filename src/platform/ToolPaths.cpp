@@ -1,5 +1,7 @@
 #include "ToolPaths.h"
 
+#include "PlatformBuildConfig.h"
+
 #include <QCoreApplication>
 #include <QDir>
 
@@ -20,6 +22,15 @@ ToolPaths ToolPaths::platformDefaults() {
     paths.singBoxCandidates = {resourcesDirectory() + QStringLiteral("/sing-box"),
                                QStringLiteral("/opt/homebrew/bin/sing-box"),
                                QStringLiteral("/usr/local/bin/sing-box")};
+    // A development build runs against stand-ins of the tools that change the system proxy
+    // and of sing-box; the others only look at this machine.
+    const QString standIns = QString::fromUtf8(build::kToolsDirectory);
+    if (!standIns.isEmpty()) {
+        paths.networksetup = standIns + QStringLiteral("/networksetup");
+        paths.scutil = standIns + QStringLiteral("/scutil");
+        paths.osascript = standIns + QStringLiteral("/osascript");
+        paths.singBoxCandidates = {standIns + QStringLiteral("/sing-box")};
+    }
     return paths;
 }
 

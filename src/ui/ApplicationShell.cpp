@@ -1,0 +1,89 @@
+#include "ApplicationShell.h"
+
+#include "AppState.h"
+#include "MainWindow.h"
+#include "MenuBarMenuModel.h"
+#include "RootView.h"
+#include "SignalPipe.h"
+#include "StatusMenuModel.h"
+#include "TrayEntry.h"
+#include "TrayIconImage.h"
+
+#include <QCoreApplication>
+
+namespace orvane {
+
+ApplicationShell::ApplicationShell(AppState& state, Options options, QObject* parent)
+    : QObject(parent), m_state(&state), m_options(std::move(options)) {
+    QPointer<AppState> weak(&state);
+    m_handshake = new TerminationHandshake(
+        [weak]() -> std::optional<QCoro::Task<void>> {
+            if (!weak) {
+                return std::nullopt;
+            }
+            return weak->cleanupBeforeExit();
+        },
+        m_options.sleep, this);
+    connect(m_handshake, &TerminationHandshake::replied, this, &ApplicationShell::exitNow);
+
+    auto* root = new RootView(state);
+    m_window = new MainWindow(root);
+    m_window->setCloseHides(m_options.trayAvailable);
+    connect(root, &RootView::windowRequested, this, [this] {
+        m_window->show();
+        m_window->raise();
+        m_window->activateWindow();
+    });
+    connect(m_window, &MainWindow::quitRequested, this, &ApplicationShell::requestQuit);
+    connect(m_window, &MainWindow::shown, this, &ApplicationShell::windowShown);
+
+    m_menuBarEntry = new TrayEntry(&state, &MenuBarMenuModel::build, &MenuBarMenuModel::toolTip,
+                                   {[this] { showDashboard(); }, [this] { requestQuit(); }},
+                                   TrayIconImage::icon(), m_options.trayAvailable, this);
+
+    if (m_options.handleSignals) {
+        m_signals = new SignalPipe(this);
+        connect(m_signals, &SignalPipe::received, this, &ApplicationShell::requestQuit);
+    }
+}
+
+ApplicationShell::~ApplicationShell() { delete m_window; }
+
+void ApplicationShell::windowShown() {
+    // The status item comes with the first showing and is never made twice.
+    if (m_statusEntry) {
+        // Queued: "显示仪表盘" shows the window from inside the menu's own trigger.
+        m_statusEntry->scheduleRefresh();
+        return;
+    }
+    m_statusEntry = new TrayEntry(m_state.data(), &StatusMenuModel::build,
+                                  &StatusMenuModel::toolTip,
+                                  {[this] { showDashboard(); }, [this] { requestQuit(); }},
+                                  TrayIconImage::icon(), m_options.trayAvailable, this);
+}
+
+void ApplicationShell::showDashboard() {
+    if (m_state) {
+        m_state->setSelectedPage(AppPage::home);
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+void ApplicationShell::requestQuit() {
+    if (m_handshake->request() == TerminationHandshake::Reply::now) {
+        exitNow();
+    }
+}
+
+void ApplicationShell::exitNow() {
+    if (m_options.exit) {
+        m_options.exit();
+    } else {
+        // Not quit(): that would first ask the window to close.
+        QCoreApplication::exit(0);
+    }
+}
+
+} // namespace orvane

@@ -1,0 +1,42 @@
+#include "MenuBarMenuModel.h"
+
+#include "AppState.h"
+#include "ConnectionLabels.h"
+#include "StatusMenuModel.h"
+
+namespace orvane {
+
+QList<MenuEntry> MenuBarMenuModel::build(const AppState* state) {
+    const QString status = state ? state->statusTitle() : QStringLiteral("未连接");
+    const OutboundMode mode = state ? state->outboundMode() : OutboundMode::smart;
+    const ConnectionState connection = state ? state->connectionState() : ConnectionState();
+    return {
+        MenuEntry::label(QStringLiteral("Orvane · ") + status),
+        MenuEntry::action(QStringLiteral("显示仪表盘"), MenuCommand::showDashboard),
+        MenuEntry::action(StatusMenuModel::connectionTitle(connection),
+                          MenuCommand::toggleConnection),
+        MenuEntry::separator(),
+        MenuEntry::toggle(QStringLiteral("实时显示网速"), state && state->showMenuBarSpeed(),
+                          MenuCommand::toggleMenuBarSpeed),
+        MenuEntry::menu(QStringLiteral("出站模式：") + outboundModeTitle(mode),
+                        StatusMenuModel::outboundModeEntries(state)),
+        MenuEntry::menu(StatusMenuModel::routeTitle(state),
+                        StatusMenuModel::endpointEntries(state)),
+        MenuEntry::toggle(QStringLiteral("设为系统代理"), state && state->systemProxyEnabled(),
+                          MenuCommand::toggleSystemProxy),
+        MenuEntry::toggle(QStringLiteral("AI 增强入口"), state && state->aiEnhancedModeEnabled(),
+                          MenuCommand::toggleAIEnhanced),
+        MenuEntry::toggle(QStringLiteral("登录时启动"), state && state->launchAtLogin(),
+                          MenuCommand::toggleLaunchAtLogin),
+        MenuEntry::action(QStringLiteral("重载配置"), MenuCommand::reloadConfiguration,
+                          QStringLiteral("菜单手动重载配置")),
+        MenuEntry::separator(),
+        MenuEntry::action(QStringLiteral("退出"), MenuCommand::quit),
+    };
+}
+
+QString MenuBarMenuModel::toolTip(const AppState* state) {
+    return state && state->showMenuBarSpeed() ? state->menuBarTitle() : QStringLiteral("Orvane");
+}
+
+} // namespace orvane

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace orvane {
+
+// SIGINT and SIGTERM as a Qt signal on the event loop: the handler only writes the signal's
+// number into a pipe, which a socket notifier reads. The previous handlers come back when the
+// object goes.
+class SignalPipe : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalPipe(QObject* parent = nullptr);
+    ~SignalPipe() override;
+
+signals:
+    void received(int signalNumber);
+
+private:
+    void drain();
+
+    QSocketNotifier* m_notifier = nullptr;
+};
+
+} // namespace orvane

@@ -1,0 +1,40 @@
+// The orvane executable: one state for the life of the process, the window, the tray entries
+// and the termination hand-shake.
+#include "AppState.h"
+#include "ApplicationShell.h"
+#include "DesktopServices.h"
+#include "InstalledApplications.h"
+#include "LaunchAtLogin.h"
+#include "OrvaneAPIClient.h"
+#include "Preferences.h"
+#include "MainWindow.h"
+#include "Typography.h"
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    // The tray keeps the application when the window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    orvane::Typography::pinApplicationFont();
+
+    orvane::AppStateDependencies dependencies = orvane::AppStateDependencies::standard();
+    dependencies.openURL = &orvane::DesktopServices::openURL;
+    dependencies.copyToClipboard = &orvane::DesktopServices::copyToClipboard;
+    dependencies.setLaunchAtLogin = [](bool enabled) {
+        orvane::LaunchAtLogin::setEnabled(enabled, QCoreApplication::applicationFilePath());
+    };
+    dependencies.isApplicationInstalled = &orvane::InstalledApplications::isInstalled;
+    orvane::AppState state(std::move(dependencies));
+
+    orvane::ApplicationShell::Options options;
+    options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    int status = 0;
+    {
+        orvane::ApplicationShell shell(state, std::move(options));
+        shell.window()->show();
+        status = QApplication::exec();
+    }
+    return status;
+}
