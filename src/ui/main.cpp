@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "ApplicationShell.h"
 #include "DesktopServices.h"
+#include "FirstPaintMarker.h"
 #include "InstalledApplications.h"
 #include "LaunchAtLogin.h"
 #include "OrvaneAPIClient.h"
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         orvane::ApplicationShell shell(state, std::move(options));
+        if (QCoreApplication::arguments().contains(
+                QLatin1String(orvane::FirstPaintMarker::kArgument))) {
+            new orvane::FirstPaintMarker(shell.window());
+        }
         shell.window()->show();
         status = QApplication::exec();
     }
