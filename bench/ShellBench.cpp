@@ -85,9 +85,8 @@ int main(int argc, char** argv) {
     for (const char* folder : {"home", "config/Orvane", "data", "cache", "runtime", "standins"}) {
         QDir().mkpath(profile.filePath(QLatin1String(folder)));
     }
-    QFile::setPermissions(profile.filePath(QStringLiteral("runtime")), QFile::ReadOwner |
-                                                                           QFile::WriteOwner |
-                                                                           QFile::ExeOwner);
+    QFile::setPermissions(profile.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     orvane::Preferences(profile.filePath(QStringLiteral("config/Orvane/preferences.json")))
         .setString(orvane::SessionStore().tokenKey, service.demoToken());
 
@@ -97,7 +96,8 @@ int main(int argc, char** argv) {
     env.insert(QStringLiteral("XDG_DATA_HOME"), profile.filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), profile.filePath(QStringLiteral("cache")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), profile.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("ORVANE_FAKE_TOOLS_HOME"), profile.filePath(QStringLiteral("standins")));
+    env.insert(QStringLiteral("ORVANE_FAKE_TOOLS_HOME"),
+               profile.filePath(QStringLiteral("standins")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
     QProcess orvane;
@@ -138,8 +138,8 @@ int main(int argc, char** argv) {
                 ORVANE_BENCH_API_URL);
     std::printf("  process start to first painted window: %lld ms (target < 300 ms)\n",
                 static_cast<long long>(firstPaintMs));
-    std::printf("  resident memory after %d s idle:        %.1f MB (target < 40 MB)\n",
-                idleSeconds, static_cast<double>(rss) / 1024.0);
+    std::printf("  resident memory after %d s idle:        %.1f MB (target < 40 MB)\n", idleSeconds,
+                static_cast<double>(rss) / 1024.0);
     // Mapped libraries and font files are shared with other processes and can be dropped.
     std::printf("    of which private: %.1f MB; mapped files (libraries, fonts): %.1f MB\n",
                 static_cast<double>(anonymous) / 1024.0, static_cast<double>(files) / 1024.0);

@@ -47,7 +47,9 @@ ApplicationShell::ApplicationShell(AppState& state, Options options, QObject* pa
     }
 }
 
-ApplicationShell::~ApplicationShell() { delete m_window; }
+ApplicationShell::~ApplicationShell() {
+    delete m_window;
+}
 
 void ApplicationShell::windowShown() {
     // The status item comes with the first showing and is never made twice.
@@ -56,10 +58,10 @@ void ApplicationShell::windowShown() {
         m_statusEntry->scheduleRefresh();
         return;
     }
-    m_statusEntry = new TrayEntry(m_state.data(), &StatusMenuModel::build,
-                                  &StatusMenuModel::toolTip,
-                                  {[this] { showDashboard(); }, [this] { requestQuit(); }},
-                                  TrayIconImage::icon(), m_options.trayAvailable, this);
+    m_statusEntry =
+        new TrayEntry(m_state.data(), &StatusMenuModel::build, &StatusMenuModel::toolTip,
+                      {[this] { showDashboard(); }, [this] { requestQuit(); }},
+                      TrayIconImage::icon(), m_options.trayAvailable, this);
 }
 
 void ApplicationShell::showDashboard() {

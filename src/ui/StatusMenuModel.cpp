@@ -21,10 +21,11 @@ QString StatusMenuModel::latencyText(const Endpoint& endpoint) {
 }
 
 MenuEntry StatusMenuModel::endpointEntry(const Endpoint& endpoint, bool checked) {
-    const QString head = endpoint.region + QLatin1Char(' ') + endpoint.name + QStringLiteral(" · ") +
-                         protocolLabel(endpoint.preferredProtocol) + QStringLiteral(" · ");
-    MenuEntry entry = MenuEntry::action(head + latencyText(endpoint), MenuCommand::selectEndpoint,
-                                        endpoint.id);
+    const QString head = endpoint.region + QLatin1Char(' ') + endpoint.name +
+                         QStringLiteral(" · ") + protocolLabel(endpoint.preferredProtocol) +
+                         QStringLiteral(" · ");
+    MenuEntry entry =
+        MenuEntry::action(head + latencyText(endpoint), MenuCommand::selectEndpoint, endpoint.id);
     entry.checkable = true;
     entry.checked = checked;
     entry.accentFrom = head.size();
@@ -43,8 +44,8 @@ QString StatusMenuModel::routeTitle(const AppState* state) {
 QList<MenuEntry> StatusMenuModel::outboundModeEntries(const AppState* state) {
     QList<MenuEntry> entries;
     for (const OutboundMode mode : allOutboundModes()) {
-        MenuEntry entry =
-            MenuEntry::action(outboundModeTitle(mode), MenuCommand::setOutboundMode, rawValue(mode));
+        MenuEntry entry = MenuEntry::action(outboundModeTitle(mode), MenuCommand::setOutboundMode,
+                                            rawValue(mode));
         entry.checkable = true;
         entry.checked = state && state->outboundMode() == mode;
         entries << entry;

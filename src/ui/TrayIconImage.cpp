@@ -33,8 +33,12 @@ QPixmap drawIcon() {
     painter.setBrush(Palette::black());
     painter.drawEllipse(box.adjusted(2, 2, -2, -2));
     const double u = kSize / 18.0;
-    const QPolygonF bolt({{10 * u, 3 * u}, {5 * u, 10 * u}, {8.6 * u, 10 * u},
-                          {7.6 * u, 15 * u}, {13 * u, 7.6 * u}, {9.4 * u, 7.6 * u}});
+    const QPolygonF bolt({{10 * u, 3 * u},
+                          {5 * u, 10 * u},
+                          {8.6 * u, 10 * u},
+                          {7.6 * u, 15 * u},
+                          {13 * u, 7.6 * u},
+                          {9.4 * u, 7.6 * u}});
     painter.setBrush(Qt::white);
     painter.drawPolygon(bolt);
     return pixmap;
@@ -47,6 +51,8 @@ const QIcon& TrayIconImage::icon() {
     return icon;
 }
 
-bool TrayIconImage::hasLogo() { return OrvaneLogoMark::sharedImage().has_value(); }
+bool TrayIconImage::hasLogo() {
+    return OrvaneLogoMark::sharedImage().has_value();
+}
 
 } // namespace orvane

@@ -6,9 +6,9 @@
 #include "FirstPaintMarker.h"
 #include "InstalledApplications.h"
 #include "LaunchAtLogin.h"
+#include "MainWindow.h"
 #include "OrvaneAPIClient.h"
 #include "Preferences.h"
-#include "MainWindow.h"
 #include "Typography.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "MenuBarMenuModel.h"
-#include "OrvaneRuntimeError.h"
 #include "MenuCommands.h"
+#include "OrvaneRuntimeError.h"
 #include "StatusMenuModel.h"
 #include "TrayEntry.h"
 #include "UiFixture.h"
@@ -69,10 +69,10 @@ TEST(TrayMenuModel, WithoutStateBothMenusShowTheirDefaults) {
     EXPECT_EQ(StatusMenuModel::toolTip(nullptr), QStringLiteral("Orvane · 未连接"));
 
     const QList<MenuEntry> bar = MenuBarMenuModel::build(nullptr);
-    EXPECT_EQ(titles(bar), (QStringList{"Orvane · 未连接", "显示仪表盘", "一键连接", "—",
-                                        "实时显示网速", "出站模式：智能模式", "线路",
-                                        "设为系统代理", "AI 增强入口", "登录时启动", "重载配置",
-                                        "—", "退出"}));
+    EXPECT_EQ(titles(bar),
+              (QStringList{"Orvane · 未连接", "显示仪表盘", "一键连接", "—", "实时显示网速",
+                           "出站模式：智能模式", "线路", "设为系统代理", "AI 增强入口",
+                           "登录时启动", "重载配置", "—", "退出"}));
     EXPECT_TRUE(bar[6].submenu.isEmpty());
     for (const auto* list : {&status, &bar}) {
         for (const MenuEntry& e : *list) {
@@ -110,7 +110,8 @@ TEST(TrayMenuModel, ConnectionItemAndStatusLineFollowEachState) {
         const QList<MenuEntry> bar = MenuBarMenuModel::build(&state);
         EXPECT_EQ(item[3].text, QString::fromUtf8(c.item));
         EXPECT_EQ(bar[2].text, QString::fromUtf8(c.item));
-        EXPECT_EQ(item[0].text, QStringLiteral("Orvane · ") + status + QStringLiteral(" · 全局代理"));
+        EXPECT_EQ(item[0].text,
+                  QStringLiteral("Orvane · ") + status + QStringLiteral(" · 全局代理"));
         EXPECT_EQ(bar[0].text, QStringLiteral("Orvane · ") + status);
         EXPECT_EQ(StatusMenuModel::toolTip(&state), QStringLiteral("Orvane · ") + status);
         // The connection item stays enabled in every state.
@@ -200,8 +201,7 @@ TEST(TrayEntry, ToolTipsFollowTheStateWithoutTheMenuOpening) {
     AppState& state = f.makeState();
     TrayEntry status(&state, &StatusMenuModel::build, &StatusMenuModel::toolTip, {}, QIcon(),
                      false);
-    TrayEntry bar(&state, &MenuBarMenuModel::build, &MenuBarMenuModel::toolTip, {}, QIcon(),
-                  false);
+    TrayEntry bar(&state, &MenuBarMenuModel::build, &MenuBarMenuModel::toolTip, {}, QIcon(), false);
     EXPECT_EQ(status.toolTip(), QStringLiteral("Orvane · 未连接"));
     EXPECT_EQ(bar.toolTip(), QStringLiteral("Orvane"));
 
