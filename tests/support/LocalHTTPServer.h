@@ -26,6 +26,10 @@ public:
         m_port = m_server.bind_to_any_port("127.0.0.1");
         // The socket already listens: connections wait in its backlog until the loop runs.
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() before the loop runs is ignored, and the join would then wait for ever.
+        while (!m_server.is_running()) {
+            std::this_thread::yield();
+        }
     }
     ~LocalHTTPServer() {
         m_server.stop();
