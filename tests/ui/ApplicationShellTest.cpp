@@ -70,7 +70,11 @@ protected:
     void cleanupTakes(std::chrono::milliseconds duration) {
         fixture.tunnel->onCleanup = [this, duration](bool) { return clock.sleep()(duration); };
     }
-    void TearDown() override { waitForStateTasks(state); }
+    void TearDown() override {
+        // Ends every clean-up and limit still asleep, so no coroutine is left suspended.
+        clock.advanceTo(clock.now + 60000);
+        waitForStateTasks(state);
+    }
 };
 
 QAction* actionTitled(QMenu* menu, const QString& text) {
