@@ -2,7 +2,7 @@ BUILD_DIR ?= build
 SANITIZE_DIR ?= build-sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build test test-sanitize clean
+.PHONY: deps configure build test test-sanitize screenshots clean
 
 deps:
 	@scripts/install-deps.sh
@@ -31,6 +31,11 @@ test-sanitize: deps
 		if [ -n "$$(ls -A $(SANITIZE_REPORTS))" ]; then \
 			cat $(SANITIZE_REPORTS)/*; echo "Sanitizer reports above" >&2; exit 1; \
 		fi; exit $$status
+
+# Every page, the sheet and the alert, offscreen, against the local service.
+screenshots: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target orvane_screenshots
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/src/ui/orvane_screenshots $(BUILD_DIR)/screenshots
 
 # The application against the local service and the tool stand-ins, in its own build and profile
 # folders (build-run/); without a display it runs headless and checks what it left behind.
