@@ -6,6 +6,7 @@
 #include "FitLabel.h"
 #include "LogRow.h"
 #include "Palette.h"
+#include "PanelHeading.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -21,17 +22,8 @@ LogPanel::LogPanel(AppState& state, QWidget* parent)
     : PanelFrame(true, parent), m_state(state),
       m_expand(new CapsuleButton(QString(), CapsuleButton::Style::primary, this)),
       m_rowsBox(new QWidget) {
-    auto* caption = new FitLabel(12, Palette::muted(), this);
-    caption->setText(QStringLiteral("连接日志"));
-    auto* title = new FitLabel(17, Palette::ink(), this);
-    title->setText(QStringLiteral("最近事件"));
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(6);
-    titles->addWidget(caption);
-    titles->addWidget(title);
-    auto* header = new QHBoxLayout;
-    header->addLayout(titles, 1);
-    header->addWidget(m_expand, 0, Qt::AlignTop);
+    QHBoxLayout* header =
+        PanelHeading::make(this, QStringLiteral("连接日志"), QStringLiteral("最近事件"), m_expand);
 
     auto* rowsLayout = new QVBoxLayout(m_rowsBox);
     rowsLayout->setContentsMargins(0, 0, 0, 0);

@@ -5,6 +5,7 @@
 #include "ContentScrollArea.h"
 #include "FitLabel.h"
 #include "NodeRow.h"
+#include "PanelHeading.h"
 #include "Palette.h"
 
 #include <QHBoxLayout>
@@ -22,17 +23,8 @@ NodePanel::NodePanel(AppState& state, QWidget* parent)
       m_refresh(new CapsuleButton(QStringLiteral("刷新"), CapsuleButton::Style::primary, this)),
       m_expand(new CapsuleButton(QString(), CapsuleButton::Style::secondary, this)),
       m_rowsBox(new QWidget) {
-    auto* caption = new FitLabel(12, Palette::muted(), this);
-    caption->setText(QStringLiteral("当前线路"));
-    auto* title = new FitLabel(17, Palette::ink(), this);
-    title->setText(QStringLiteral("智能推荐"));
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(6);
-    titles->addWidget(caption);
-    titles->addWidget(title);
-    auto* header = new QHBoxLayout;
-    header->addLayout(titles, 1);
-    header->addWidget(m_refresh, 0, Qt::AlignTop);
+    QHBoxLayout* header =
+        PanelHeading::make(this, QStringLiteral("当前线路"), QStringLiteral("智能推荐"), m_refresh);
 
     auto* rowsLayout = new QVBoxLayout(m_rowsBox);
     rowsLayout->setContentsMargins(0, 0, 0, 0);

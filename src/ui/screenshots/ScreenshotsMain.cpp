@@ -100,6 +100,8 @@ void shoot(QWidget* widget, const QString& path) {
 
 void shootWindows(AppState& state, const QDateTime& now, const QString& directory,
                   const QString& name) {
+    // The home window beside the sidebar: the sidebar must mark the home page.
+    state.setSelectedPage(AppPage::home);
     for (const QSize size : {QSize(1180, 780), QSize(980, 680)}) {
         QWidget* window = makeWindow(state, now);
         window->resize(size);
