@@ -393,3 +393,28 @@ TEST(ConnectFlow, FailedDeviceRefreshAfterConnectingLeavesNothingRunning) {
     EXPECT_EQ(f.longSleepsStarted, 4);
     EXPECT_EQ(f.service.connectionReports().size(), 8);
 }
+
+TEST(ConnectFlow, KeepAliveFollowsTheNodeAHotReloadSwitchedTo) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    Endpoint sg;
+    for (const Endpoint& endpoint : state.endpoints()) {
+        if (endpoint.id == QStringLiteral("sg-01")) {
+            sg = endpoint;
+        }
+    }
+    state.selectEndpointFromMenu(sg);
+    ASSERT_TRUE(waitUntil([&] {
+        return f.logMessages().first().startsWith(QStringLiteral("配置已热重载："));
+    }));
+    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+    };
+    // The failure counts against the node now running, not the one the loop began with.
+    ASSERT_TRUE(runKeepAlivePass(f));
+    EXPECT_EQ(reportLine(f.service.connectionReports().last()),
+              QStringList({"failed", "sg-01", "quick_verify", "QUICK_VERIFY_FAILED"}));
+    runTask(state.cleanupBeforeExit());
+}
