@@ -5,6 +5,7 @@
 #include "HelpButton.h"
 #include "HelpPopover.h"
 #include "Palette.h"
+#include "PanelFrame.h"
 #include "WideButton.h"
 
 #include <QHBoxLayout>
@@ -50,11 +51,9 @@ AIEnhancedModeCard::AIEnhancedModeCard(AppState& state, QWidget* parent)
     layout->addLayout(buttons);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
-    connect(m_help, &QAbstractButton::clicked, this,
-            [this] { setHelpExpanded(!m_helpExpanded); });
+    connect(m_help, &QAbstractButton::clicked, this, [this] { setHelpExpanded(!m_helpExpanded); });
     connect(m_ai, &QAbstractButton::clicked, this, [this] { m_state.toggleAIEnhancedMode(); });
-    connect(m_telegram, &QAbstractButton::clicked, this,
-            [this] { m_state.openTelegramProxy(); });
+    connect(m_telegram, &QAbstractButton::clicked, this, [this] { m_state.openTelegramProxy(); });
     connect(&state, &AppState::preferencesChanged, this, &AIEnhancedModeCard::refresh);
     refresh();
 }
@@ -111,10 +110,7 @@ void AIEnhancedModeCard::refresh() {
 
 void AIEnhancedModeCard::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Palette::line(), 1));
-    painter.setBrush(Qt::white);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    PanelFrame::paintCard(painter, rect(), QColor(Qt::white), Palette::line());
 }
 
 } // namespace orvane

@@ -1,5 +1,6 @@
 #include "BusyOverlay.h"
 
+#include "PanelFrame.h"
 #include "Spinner.h"
 
 #include <QPainter>
@@ -23,10 +24,7 @@ void BusyOverlay::place() {
 
 void BusyOverlay::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(0, 0, 0, 18), 1));
-    painter.setBrush(QColor(246, 246, 248, 232));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    PanelFrame::paintCard(painter, rect(), QColor(246, 246, 248, 232), QColor(0, 0, 0, 18));
 }
 
 } // namespace orvane

@@ -2,6 +2,7 @@
 
 #include "FitLabel.h"
 #include "Palette.h"
+#include "PanelFrame.h"
 
 #include <QPainter>
 #include <QVBoxLayout>
@@ -27,10 +28,7 @@ void LogRow::setEntry(const LogEntry& entry) {
 
 void LogRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Palette::lineSoft(), 1));
-    painter.setBrush(Palette::soft2());
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    PanelFrame::paintCard(painter, rect(), Palette::soft2(), Palette::lineSoft());
 }
 
 } // namespace orvane

@@ -10,7 +10,7 @@ QList<MenuEntry> MenuBarMenuModel::build(const AppState* state) {
     const QString status = state ? state->statusTitle() : QStringLiteral("未连接");
     const OutboundMode mode = state ? state->outboundMode() : OutboundMode::smart;
     const ConnectionState connection = state ? state->connectionState() : ConnectionState();
-    return {
+    QList<MenuEntry> entries{
         MenuEntry::label(QStringLiteral("Orvane · ") + status),
         MenuEntry::action(QStringLiteral("显示仪表盘"), MenuCommand::showDashboard),
         MenuEntry::action(StatusMenuModel::connectionTitle(connection),
@@ -22,17 +22,10 @@ QList<MenuEntry> MenuBarMenuModel::build(const AppState* state) {
                         StatusMenuModel::outboundModeEntries(state)),
         MenuEntry::menu(StatusMenuModel::routeTitle(state),
                         StatusMenuModel::endpointEntries(state)),
-        MenuEntry::toggle(QStringLiteral("设为系统代理"), state && state->systemProxyEnabled(),
-                          MenuCommand::toggleSystemProxy),
-        MenuEntry::toggle(QStringLiteral("AI 增强入口"), state && state->aiEnhancedModeEnabled(),
-                          MenuCommand::toggleAIEnhanced),
-        MenuEntry::toggle(QStringLiteral("登录时启动"), state && state->launchAtLogin(),
-                          MenuCommand::toggleLaunchAtLogin),
-        MenuEntry::action(QStringLiteral("重载配置"), MenuCommand::reloadConfiguration,
-                          QStringLiteral("菜单手动重载配置")),
-        MenuEntry::separator(),
-        MenuEntry::action(QStringLiteral("退出"), MenuCommand::quit),
     };
+    entries << StatusMenuModel::preferenceEntries(state, QStringLiteral("菜单手动重载配置"));
+    entries << MenuEntry::action(QStringLiteral("退出"), MenuCommand::quit);
+    return entries;
 }
 
 QString MenuBarMenuModel::toolTip(const AppState* state) {

@@ -1,6 +1,7 @@
 #include "ModeButton.h"
 
 #include "Palette.h"
+#include "PanelFrame.h"
 #include "Typography.h"
 
 #include <QFontMetrics>
@@ -34,13 +35,11 @@ QSize ModeButton::minimumSizeHint() const {
 
 void ModeButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     if (isDown()) {
         painter.setOpacity(0.8);
     }
-    painter.setPen(QPen(Palette::line(), 1));
-    painter.setBrush(m_current ? Palette::black() : QColor(Qt::white));
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    PanelFrame::paintCard(painter, rect(), m_current ? Palette::black() : QColor(Qt::white),
+                          Palette::line());
     painter.setFont(Typography::font(12));
     painter.setPen(m_current ? QColor(Qt::white) : Palette::black());
     painter.drawText(rect(), Qt::AlignCenter, text());

@@ -24,12 +24,17 @@ void PanelFrame::setColors(const QColor& fill, const QColor& outline) {
     update();
 }
 
+void PanelFrame::paintCard(QPainter& painter, const QRect& box, const QColor& fill,
+                           const QColor& outline) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(outline, 1));
+    painter.setBrush(fill);
+    painter.drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+}
+
 void PanelFrame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(m_outline, 1));
-    painter.setBrush(m_fill);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    paintCard(painter, rect(), m_fill, m_outline);
 }
 
 } // namespace orvane

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QWidget>
 
+class QPainter;
+
 namespace orvane {
 
 // The card look: white, a 1 px outline on an 8 px rounded rectangle, children clipped to it,
@@ -13,6 +15,10 @@ public:
     explicit PanelFrame(bool shadow, QWidget* parent = nullptr);
 
     void setColors(const QColor& fill, const QColor& outline);
+
+    // The card shape every boxed widget paints: 1 px outline, 8 px corners, inside `box`.
+    static void paintCard(QPainter& painter, const QRect& box, const QColor& fill,
+                          const QColor& outline);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

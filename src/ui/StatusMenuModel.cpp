@@ -74,7 +74,7 @@ QList<MenuEntry> StatusMenuModel::build(const AppState* state) {
         nodes << MenuEntry::label(QStringLiteral("暂无可用节点"));
     }
     const ConnectionState connection = state ? state->connectionState() : ConnectionState();
-    return {
+    QList<MenuEntry> entries{
         MenuEntry::label(kProduct + status + QStringLiteral(" · ") + mode),
         MenuEntry::separator(),
         MenuEntry::action(QStringLiteral("显示仪表盘"), MenuCommand::showDashboard),
@@ -83,6 +83,15 @@ QList<MenuEntry> StatusMenuModel::build(const AppState* state) {
         MenuEntry::menu(QStringLiteral("出站模式"), outboundModeEntries(state)),
         MenuEntry::menu(routeTitle(state), nodes),
         MenuEntry::separator(),
+    };
+    entries << preferenceEntries(state, QStringLiteral("状态栏菜单手动重载配置"));
+    entries << MenuEntry::action(QStringLiteral("退出 Orvane"), MenuCommand::quit);
+    return entries;
+}
+
+QList<MenuEntry> StatusMenuModel::preferenceEntries(const AppState* state,
+                                                    const QString& reloadReason) {
+    return {
         MenuEntry::toggle(QStringLiteral("设为系统代理"), state && state->systemProxyEnabled(),
                           MenuCommand::toggleSystemProxy),
         MenuEntry::toggle(QStringLiteral("AI 增强入口"), state && state->aiEnhancedModeEnabled(),
@@ -90,9 +99,8 @@ QList<MenuEntry> StatusMenuModel::build(const AppState* state) {
         MenuEntry::toggle(QStringLiteral("登录时启动"), state && state->launchAtLogin(),
                           MenuCommand::toggleLaunchAtLogin),
         MenuEntry::action(QStringLiteral("重载配置"), MenuCommand::reloadConfiguration,
-                          QStringLiteral("状态栏菜单手动重载配置")),
+                          reloadReason),
         MenuEntry::separator(),
-        MenuEntry::action(QStringLiteral("退出 Orvane"), MenuCommand::quit),
     };
 }
 

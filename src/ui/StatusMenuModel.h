@@ -30,6 +30,8 @@ public:
     static QList<MenuEntry> outboundModeEntries(const AppState* state);
     // The first 12 nodes in stored order, the selected one checked.
     static QList<MenuEntry> endpointEntries(const AppState* state);
+    // The three switches and the reload both menus end with; the reason names the menu.
+    static QList<MenuEntry> preferenceEntries(const AppState* state, const QString& reloadReason);
 };
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #include "WideButton.h"
 
 #include "Palette.h"
+#include "PanelFrame.h"
 #include "Typography.h"
 
 #include <QFontMetrics>
@@ -35,13 +36,10 @@ QSize WideButton::minimumSizeHint() const {
 
 void WideButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     if (isDown()) {
         painter.setOpacity(0.8);
     }
-    painter.setPen(QPen(Palette::black(), 1));
-    painter.setBrush(m_fill);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    PanelFrame::paintCard(painter, rect(), m_fill, Palette::black());
     painter.setFont(Typography::font(17));
     painter.setPen(m_textColor);
     painter.drawText(rect(), Qt::AlignCenter, text());
