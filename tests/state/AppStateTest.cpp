@@ -2,8 +2,8 @@
 #include "OrvaneAPIClient.h"
 #include "RunTask.h"
 #include "StateFixture.h"
+#include "WaitUntil.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrlQuery>
@@ -562,12 +562,9 @@ TEST(AppStateConnection, OnePressConnectsOnceWhileTheFirstIsStillPreparing) {
 
     f.tunnel->onCleanup = nullptr;
     release.set();
-    QElapsedTimer guard;
-    guard.start();
-    while (state.connectionState().stateCase() != ConnectionState::Case::connected &&
-           guard.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
+    waitUntil([&state] {
+        return state.connectionState().stateCase() == ConnectionState::Case::connected;
+    });
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
     EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
     runTask(std::move(firstPress));

@@ -3,14 +3,13 @@
 #include "RunTask.h"
 #include "StandinFixture.h"
 #include "StateFixture.h"
+#include "WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -95,16 +94,6 @@ int processesMentioning(const QString& text) {
         }
     }
     return count;
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done() && guard.elapsed() < 15000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return done();
 }
 
 } // namespace

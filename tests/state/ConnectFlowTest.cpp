@@ -1,11 +1,10 @@
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
+#include "WaitUntil.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QJsonArray>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -21,19 +20,6 @@ AppState& signedIn(StateFixture& f) {
     AppState& state = f.makeState();
     runTask(state.bootstrap());
     return state;
-}
-
-bool waitUntil(const std::function<bool()>& done) {
-    QElapsedTimer guard;
-    guard.start();
-    while (!done()) {
-        if (guard.elapsed() > 15000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 // Wakes the keep-alive once and waits until a loop sleeps again with nothing else running.

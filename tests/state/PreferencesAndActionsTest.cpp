@@ -1,15 +1,14 @@
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
+#include "WaitUntil.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -31,12 +30,7 @@ AppState& connected(StateFixture& f) {
 
 // Detached reloads run on; the keep-alive stays parked in its long sleep.
 void settle(AppState& state) {
-    QElapsedTimer guard;
-    guard.start();
-    while (state.runningTaskCount() > 1 && guard.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
+    waitUntil([&state] { return state.runningTaskCount() <= 1; });
 }
 
 QCoro::Task<void> failReload(ProtocolConfiguration) {
