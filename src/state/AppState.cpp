@@ -7,6 +7,7 @@
 #include "DecodingError.h"
 #include "LocalizedError.h"
 #include "OrvaneAPIClient.h"
+#include "PreferenceKeys.h"
 #include "Preferences.h"
 
 #include <QDir>
@@ -19,14 +20,6 @@ namespace orvane {
 
 namespace {
 
-const QString kLaunchAtLoginKey = QStringLiteral("orvane.launchAtLogin");
-const QString kMenuBarEnabledKey = QStringLiteral("orvane.menuBarEnabled");
-const QString kShowMenuBarSpeedKey = QStringLiteral("orvane.showMenuBarSpeed");
-const QString kAIEnhancedModeKey = QStringLiteral("orvane.aiEnhancedModeEnabled");
-const QString kSystemProxyKey = QStringLiteral("orvane.systemProxyEnabled");
-const QString kOutboundModeKey = QStringLiteral("orvane.outboundMode");
-const QString kAIRegionKey = QStringLiteral("orvane.routePreference.aiRegion");
-const QString kQualityStatsKey = QStringLiteral("orvane.endpointQualityStats.v1");
 constexpr int kLogLimit = 30;
 
 template <typename T>
@@ -73,15 +66,15 @@ AppState::AppState(AppStateDependencies dependencies, QObject* parent)
 AppState::~AppState() = default;
 
 void AppState::loadPreferences() {
-    m_launchAtLogin = m_preferences.boolValue(kLaunchAtLoginKey).value_or(false);
-    m_menuBarEnabled = m_preferences.boolValue(kMenuBarEnabledKey).value_or(true);
-    m_showMenuBarSpeed = m_preferences.boolValue(kShowMenuBarSpeedKey).value_or(false);
-    m_aiEnhancedModeEnabled = m_preferences.boolValue(kAIEnhancedModeKey).value_or(false);
-    m_systemProxyEnabled = m_preferences.boolValue(kSystemProxyKey).value_or(true);
+    m_launchAtLogin = m_preferences.boolValue(prefkey::launchAtLogin).value_or(false);
+    m_menuBarEnabled = m_preferences.boolValue(prefkey::menuBarEnabled).value_or(true);
+    m_showMenuBarSpeed = m_preferences.boolValue(prefkey::showMenuBarSpeed).value_or(false);
+    m_aiEnhancedModeEnabled = m_preferences.boolValue(prefkey::aiEnhancedMode).value_or(false);
+    m_systemProxyEnabled = m_preferences.boolValue(prefkey::systemProxy).value_or(true);
     // The AI region is chosen afresh every run.
-    m_preferences.remove(kAIRegionKey);
+    m_preferences.remove(prefkey::aiRegion);
     m_aiRouteChoice = RouteRegionChoice::automatic;
-    const QString mode = m_preferences.string(kOutboundModeKey).value_or(QString());
+    const QString mode = m_preferences.string(prefkey::outboundMode).value_or(QString());
     m_outboundMode = outboundModeFromRawValue(mode).value_or(OutboundMode::smart);
 }
 
@@ -136,14 +129,14 @@ void AppState::setAlertMessage(std::optional<QString> message) {
 }
 
 void AppState::setMenuBarEnabled(bool enabled) {
-    m_preferences.setBool(kMenuBarEnabledKey, enabled);
+    m_preferences.setBool(prefkey::menuBarEnabled, enabled);
     if (assign(m_menuBarEnabled, enabled)) {
         emit preferencesChanged();
     }
 }
 
 void AppState::setShowMenuBarSpeed(bool enabled) {
-    m_preferences.setBool(kShowMenuBarSpeedKey, enabled);
+    m_preferences.setBool(prefkey::showMenuBarSpeed, enabled);
     if (assign(m_showMenuBarSpeed, enabled)) {
         emit preferencesChanged();
     }
@@ -277,7 +270,7 @@ void AppState::spawn(QCoro::Task<void> task) {
 // --- Statistics and the quick-connect cache ------------------------------------------------
 
 EndpointQualityStatsMap AppState::loadEndpointQualityStats() const {
-    const auto data = m_preferences.data(kQualityStatsKey);
+    const auto data = m_preferences.data(prefkey::qualityStats);
     if (!data) {
         return {};
     }
@@ -286,7 +279,7 @@ EndpointQualityStatsMap AppState::loadEndpointQualityStats() const {
 
 void AppState::saveEndpointQualityStats() {
     try {
-        m_preferences.setData(kQualityStatsKey,
+        m_preferences.setData(prefkey::qualityStats,
                               encodeEndpointQualityStats(m_endpointQualityStats));
     } catch (const EncodingError&) {
         // A time that is no number cannot be stored; the old value stays.

@@ -3,6 +3,7 @@
 
 #include "LocalizedError.h"
 #include "OrvaneAPIClient.h"
+#include "PreferenceKeys.h"
 #include "Preferences.h"
 
 #include <QPointer>
@@ -10,8 +11,6 @@
 namespace orvane {
 
 namespace {
-
-const QString kLaunchAtLoginKey = QStringLiteral("orvane.launchAtLogin");
 
 // Inside a single-quoted shell word: close the quote, add an escaped quote, reopen it.
 QString insideSingleQuotes(const QString& text) {
@@ -207,7 +206,7 @@ void AppState::setLaunchAtLogin(bool enabled) {
     // A refused change shows and stores the opposite, as the system left it.
     const bool stored = failure ? !enabled : enabled;
     m_launchAtLogin = stored;
-    m_preferences.setBool(kLaunchAtLoginKey, stored);
+    m_preferences.setBool(prefkey::launchAtLogin, stored);
     emit preferencesChanged();
     if (failure) {
         present(failure, enabled ? QStringLiteral("登录时启动启用失败")

@@ -3,6 +3,7 @@
 
 #include "LocalizedError.h"
 #include "OrvaneAPIClient.h"
+#include "PreferenceKeys.h"
 #include "Preferences.h"
 
 #include <QPointer>
@@ -13,7 +14,6 @@ namespace orvane {
 namespace {
 
 const QString kSmokeTestArgument = QStringLiteral("--orvane-autoconnect-smoke");
-const QString kAIRegionKey = QStringLiteral("orvane.routePreference.aiRegion");
 constexpr std::chrono::milliseconds kSmokeTestDelay{800};
 
 } // namespace
@@ -96,7 +96,7 @@ void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {
     setSelectedEndpointId(endpoint.id);
     if (m_aiRouteChoice != RouteRegionChoice::automatic) {
         setAIRouteChoice(RouteRegionChoice::automatic);
-        m_preferences.setString(kAIRegionKey, rawValue(m_aiRouteChoice));
+        m_preferences.setString(prefkey::aiRegion, rawValue(m_aiRouteChoice));
         if (m_token) {
             spawn(saveAIRoutePreference(*m_token));
         }

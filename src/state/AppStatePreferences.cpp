@@ -4,19 +4,12 @@
 #include "ConnectionLabels.h"
 #include "LocalizedError.h"
 #include "OrvaneAPIClient.h"
+#include "PreferenceKeys.h"
 #include "Preferences.h"
 
 #include <QPointer>
 
 namespace orvane {
-
-namespace {
-
-const QString kOutboundModeKey = QStringLiteral("orvane.outboundMode");
-const QString kSystemProxyKey = QStringLiteral("orvane.systemProxyEnabled");
-const QString kAIEnhancedModeKey = QStringLiteral("orvane.aiEnhancedModeEnabled");
-
-} // namespace
 
 QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
     if (!m_token) {
@@ -80,7 +73,7 @@ void AppState::setOutboundMode(OutboundMode mode) {
         return;
     }
     m_outboundMode = mode;
-    m_preferences.setString(kOutboundModeKey, rawValue(mode));
+    m_preferences.setString(prefkey::outboundMode, rawValue(mode));
     emit preferencesChanged();
     const QString title = outboundModeTitle(mode);
     appendLog(QStringLiteral("已切换出站模式：") + title + QStringLiteral("。"));
@@ -105,7 +98,7 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
         co_return;
     }
     m_systemProxyEnabled = enabled;
-    m_preferences.setBool(kSystemProxyKey, enabled);
+    m_preferences.setBool(prefkey::systemProxy, enabled);
     emit preferencesChanged();
     QPointer<AppState> self(this);
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
@@ -121,7 +114,7 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
         }
         if (failure) {
             m_systemProxyEnabled = !enabled;
-            m_preferences.setBool(kSystemProxyKey, !enabled);
+            m_preferences.setBool(prefkey::systemProxy, !enabled);
             emit preferencesChanged();
             present(failure, enabled ? QStringLiteral("系统代理开启失败")
                                      : QStringLiteral("系统代理关闭失败"));
@@ -145,7 +138,7 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
 
 void AppState::toggleAIEnhancedMode() {
     m_aiEnhancedModeEnabled = !m_aiEnhancedModeEnabled;
-    m_preferences.setBool(kAIEnhancedModeKey, m_aiEnhancedModeEnabled);
+    m_preferences.setBool(prefkey::aiEnhancedMode, m_aiEnhancedModeEnabled);
     emit preferencesChanged();
     appendLog(m_aiEnhancedModeEnabled ? QStringLiteral("AI 增强模式已开启。")
                                       : QStringLiteral("AI 增强模式已关闭。"));
