@@ -1,5 +1,6 @@
 #include "AppFolders.h"
 #include "CancelToken.h"
+#include "ChildProcesses.h"
 #include "IsolatedRuntimeProfile.h"
 #include "LocalHTTPServer.h"
 #include "RunTask.h"
@@ -37,9 +38,8 @@ public:
         m_http.server().Get("/generate_204", [](const httplib::Request&, httplib::Response& res) {
             res.status = 204;
         });
-        m_http.server().Get("/ai", [](const httplib::Request&, httplib::Response& res) {
-            res.status = 401;
-        });
+        m_http.server().Get(
+            "/ai", [](const httplib::Request&, httplib::Response& res) { res.status = 401; });
     }
     QString url(const char* path) const { return m_http.url(path).toString(); }
 
@@ -104,9 +104,11 @@ protected:
             const QString name = service.value(QStringLiteral("name")).toString();
             if (name == QLatin1String("Wi-Fi")) {
                 // Off, but the user once had a server configured.
-                service.insert(QStringLiteral("web"), proxy(false, QStringLiteral("old.proxy.test"), 8080));
+                service.insert(QStringLiteral("web"),
+                               proxy(false, QStringLiteral("old.proxy.test"), 8080));
             } else if (name == QLatin1String("Ethernet")) {
-                service.insert(QStringLiteral("web"), proxy(true, QStringLiteral("proxy.corp.test"), 3128));
+                service.insert(QStringLiteral("web"),
+                               proxy(true, QStringLiteral("proxy.corp.test"), 3128));
                 service.insert(QStringLiteral("bypass"), QJsonArray{QStringLiteral("*.corp.test")});
             }
             services[i] = service;
@@ -119,18 +121,20 @@ protected:
         tools.scutil = fixture.tool("scutil");
         tools.osascript = fixture.tool("osascript");
         tools.singBoxCandidates = {test::StandinFixture::binDir() + QStringLiteral("/sing-box")};
-        TunnelCoordinator::ProbeURLs probes{{web.url("/generate_204"), web.url("/generate_204")},
-                                            {web.url("/ai"), web.url("/ai"), web.url("/ai"), web.url("/ai")}};
+        TunnelCoordinator::ProbeURLs probes{
+            {web.url("/generate_204"), web.url("/generate_204")},
+            {web.url("/ai"), web.url("/ai"), web.url("/ai"), web.url("/ai")}};
         coordinator = std::make_unique<TunnelCoordinator>(tools, probes, profile);
     }
     ~TunnelEndToEndTest() override {
-        if (const auto pid = coordinator->singBox().childPid()) {
-            ::kill(static_cast<pid_t>(*pid), SIGKILL);
-        }
+        test::endOwnChildren();
+        coordinator.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     QJsonObject service(const char* name) const {
-        for (const QJsonValue& s : fixture.readNetwork().value(QStringLiteral("services")).toArray()) {
+        for (const QJsonValue& s :
+             fixture.readNetwork().value(QStringLiteral("services")).toArray()) {
             if (s.toObject().value(QStringLiteral("name")).toString() == QLatin1String(name)) {
                 return s.toObject();
             }
@@ -182,7 +186,8 @@ TEST_F(TunnelEndToEndTest, NodeStartAndDisconnectLeaveTheMachineAsItWas) {
     EXPECT_EQ(activation.recoveryNotes.first(), QStringLiteral("sing-box 内核已启动。"));
 
     // The active file: rewritten, private, recorded.
-    const QString file = AppFolders::applicationSupportDirectory() + QStringLiteral("/Protocols/orvane-active.json");
+    const QString file =
+        AppFolders::applicationSupportDirectory() + QStringLiteral("/Protocols/orvane-active.json");
     EXPECT_EQ(coordinator->activeConfigURL, file);
     EXPECT_EQ(coordinator->activeMode, TunnelActivation::Mode::singBox);
     EXPECT_EQ(coordinator->activeProxyPort, second);
@@ -190,7 +195,11 @@ TEST_F(TunnelEndToEndTest, NodeStartAndDisconnectLeaveTheMachineAsItWas) {
     EXPECT_EQ(modeOf(file), 0600u);
     EXPECT_EQ(modeOf(QFileInfo(file).absolutePath()), 0700u);
     const JSONValue written = JSONValue::parse(read(file));
-    EXPECT_EQ(written.find(QStringLiteral("inbounds"))->array().at(0).find(QStringLiteral("listen_port"))->number(),
+    EXPECT_EQ(written.find(QStringLiteral("inbounds"))
+                  ->array()
+                  .at(0)
+                  .find(QStringLiteral("listen_port"))
+                  ->number(),
               second);
 
     // The system proxy points at us, and scutil says so.
@@ -199,16 +208,18 @@ TEST_F(TunnelEndToEndTest, NodeStartAndDisconnectLeaveTheMachineAsItWas) {
     EXPECT_TRUE(test::runTask(coordinator->systemProxyPointsToLocalProxy(second)));
     EXPECT_TRUE(listens(second));
 
-    const TunnelHealthCheck health = test::runTask(coordinator->connectionHealthCheck(second, false, true));
+    const TunnelHealthCheck health =
+        test::runTask(coordinator->connectionHealthCheck(second, false, true));
     EXPECT_EQ(health, (TunnelHealthCheck{true, QStringLiteral("系统代理保活通过。")}));
 
     test::runTask(coordinator->disconnect());
     EXPECT_EQ(coordinator->activeConfigURL, std::nullopt);
     EXPECT_EQ(webProxyOf("Ethernet"), proxy(true, QStringLiteral("proxy.corp.test"), 3128));
-    EXPECT_EQ(service("Ethernet").value(QStringLiteral("bypass")).toArray(), QJsonArray{QStringLiteral("*.corp.test")});
+    EXPECT_EQ(service("Ethernet").value(QStringLiteral("bypass")).toArray(),
+              QJsonArray{QStringLiteral("*.corp.test")});
     // Off again, with the user's own server back instead of ours.
     EXPECT_EQ(webProxyOf("Wi-Fi"), proxy(false, QStringLiteral("old.proxy.test"), 8080));
-    test::runTask(sleepFor(300ms));
+    EXPECT_TRUE(test::waitUntil([] { return test::ownChildren().isEmpty(); }));
     EXPECT_FALSE(listens(second));
     EXPECT_FALSE(coordinator->singBox().isChildRunning());
 }
@@ -238,8 +249,10 @@ TEST_F(TunnelEndToEndTest, FailedReloadPutsThePreviousFileBack) {
     const QString file = *coordinator->activeConfigURL;
     const QByteArray before = read(file);
     try {
-        test::runTask(coordinator->reload(nodeConfiguration({{QStringLiteral("failCheck"), QStringLiteral("route rule[0]: outbound not found")}}),
-                                          OutboundMode::global, false, true));
+        test::runTask(coordinator->reload(
+            nodeConfiguration({{QStringLiteral("failCheck"),
+                                QStringLiteral("route rule[0]: outbound not found")}}),
+            OutboundMode::global, false, true));
         ADD_FAILURE() << "reloaded";
     } catch (const SingBoxRuntimeError& e) {
         EXPECT_EQ(e.errorCase(), SingBoxRuntimeError::Case::invalidConfig);
@@ -261,12 +274,16 @@ TEST_F(TunnelEndToEndTest, FailedReloadPutsThePreviousFileBack) {
 
 TEST_F(TunnelEndToEndTest, ReloadThatLosesTheConnectionSaysSo) {
     connect(nodeConfiguration({{QStringLiteral("dieOnSighup"), true}}));
+    QPointer<QObject> singBox(&coordinator->singBox());
+    coordinator->singBox().setSleepFunction(
+        [singBox](std::chrono::milliseconds) { return test::untilChildrenOf(singBox); });
     try {
         test::runTask(coordinator->reload(nodeConfiguration(), OutboundMode::global, false, true));
         ADD_FAILURE() << "reloaded";
     } catch (const TunnelCoordinatorError& e) {
         EXPECT_EQ(e.errorCase(), TunnelCoordinatorError::Case::reloadRollbackFailed);
-        EXPECT_TRUE(e.localizedDescription().startsWith(QStringLiteral("配置热重载失败且未能恢复原配置，连接已中断：")));
+        EXPECT_TRUE(e.localizedDescription().startsWith(
+            QStringLiteral("配置热重载失败且未能恢复原配置，连接已中断：")));
     }
     EXPECT_FALSE(coordinator->singBox().isChildRunning());
     test::runTask(coordinator->cleanupRuntimeArtifacts(false));

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+
+#include <QCoro/QCoroSignal>
+#include <QCoro/QCoroTask>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "WaitUntil.h"
+
+namespace orvane::test {
+
+// This process's children still in the process table, zombies included.
+inline QList<pid_t> ownChildren() {
+    QList<pid_t> children;
+    const QByteArray self = QByteArray::number(::getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (comm) state ppid …": comm may hold spaces, so read after the last ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && rest[1] == self) {
+            children << entry.toInt();
+        }
+    }
+    return children;
+}
+
+// Kills whatever children this process still has, lets the event loop reap them and deletes the
+// QProcess objects let go meanwhile, so a failed test leaves neither a child nor a leak behind.
+inline void endOwnChildren() {
+    for (const pid_t child : ownChildren()) {
+        ::kill(child, SIGKILL);
+    }
+    waitUntil([] { return ownChildren().isEmpty(); });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Waits until every child `owner` has started has ended by itself: a wait the test releases
+// only once the exit was seen, never a guess at how long the child needs.
+inline QCoro::Task<void> untilChildrenOf(QPointer<QObject> owner) {
+    while (owner) {
+        QPointer<QProcess> running;
+        for (QProcess* process : owner->findChildren<QProcess*>()) {
+            if (process->state() != QProcess::NotRunning) {
+                running = process;
+                break;
+            }
+        }
+        if (!running) {
+            co_return;
+        }
+        // Polled as well: the process may be deleted while we wait.
+        co_await qCoro(running.data(), &QProcess::stateChanged, std::chrono::milliseconds(100));
+    }
+}
+
+} // namespace orvane::test
