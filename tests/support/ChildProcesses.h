@@ -62,7 +62,7 @@ inline QCoro::Task<void> untilChildrenOf(QPointer<QObject> owner) {
             co_return;
         }
         // Polled as well: the process may be deleted while we wait.
-        co_await qCoro(running.data(), &QProcess::stateChanged, std::chrono::milliseconds(100));
+        co_await qCoro(running.data(), &QProcess::finished, std::chrono::milliseconds(100));
     }
 }
 
