@@ -277,7 +277,14 @@ MacOSSystemProxyManager::enableLocalProxy(int port, std::function<bool()> stillW
         co_return QStringList();
     }
 
-    const QStringList services = co_await networkServices();
+    const QStringList listing{QStringLiteral("-listallnetworkservices")};
+    const CommandResult listed = co_await runNetworkSetup(listing);
+    if (listed.launchFailed) {
+        // Every later command would fail the same way.
+        throw ProcessLaunchError(m_networkSetupPath, listed.standardError);
+    }
+    const QStringList services =
+        listed.status == 0 ? parseNetworkServices(listed.output()) : QStringList();
     if (services.isEmpty()) {
         co_return QStringList{QStringLiteral("系统代理增强未启用：未读取到可用网络服务。")};
     }

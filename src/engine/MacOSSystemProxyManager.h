@@ -41,8 +41,9 @@ struct ServiceProxySnapshot {
 
 // Points the system proxy of every enabled network service at the local mixed inbound,
 // remembers what it found so it can put it back, and falls back to one administrator batch
-// where plain networksetup commands fail. Never throws: enabling returns notes for the user,
-// everything else stays silent.
+// where plain networksetup commands fail. Enabling returns notes for the user and throws
+// ProcessLaunchError only when networksetup cannot be started at all; everything else stays
+// silent and never throws.
 //
 // Both public operations take turns: one runs to its end before the other starts, so an
 // enable never interleaves with a disable over the snapshot.

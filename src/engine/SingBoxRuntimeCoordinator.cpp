@@ -6,6 +6,7 @@
 #include "OneShotEvent.h"
 #include "ProcessRunner.h"
 #include "SingBoxRuntimeError.h"
+#include "SystemErrorText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -439,7 +440,7 @@ SingBoxRuntimeCoordinator::startUnprivileged(QString executableURL, QString conf
                                              QString logURL, std::optional<int> proxyPort) {
     QFile log(logURL);
     if (!log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        throw FileError(logURL, log.errorString());
+        throw FileError(logURL, SystemErrorText::fromFileDevice(log));
     }
     log.close();
 

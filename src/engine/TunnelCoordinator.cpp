@@ -281,7 +281,16 @@ TunnelCoordinator::enableProxyFor(int port, quint64 generation, ProxyOwner owner
     }
     // Checked again once the manager's turn comes: a disconnect may be ahead of us.
     auto wanted = [this, generation, owner] { return stillWanted(generation, owner); };
-    QStringList notes = co_await m_systemProxyManager->enableLocalProxy(port, wanted);
+    QStringList notes;
+    std::optional<QString> missingTool;
+    try {
+        notes = co_await m_systemProxyManager->enableLocalProxy(port, wanted);
+    } catch (const ProcessLaunchError& e) {
+        missingTool = e.program();
+    }
+    if (missingTool) {
+        throw TunnelCoordinatorError::missingSystemTool(*missingTool);
+    }
     if (m_generation != generation) {
         co_return std::nullopt;
     }
@@ -371,11 +380,18 @@ QCoro::Task<int> TunnelCoordinator::proxyHTTPStatus(int port, QString url) {
 
 QCoro::Task<bool> TunnelCoordinator::systemProxyPointsToLocalProxy(int port) {
     QString output;
+    bool launched = true;
     try {
         const QStringList arguments{QStringLiteral("--proxy")};
         output = co_await runProcess(m_tools.scutil, arguments);
+    } catch (const ProcessLaunchError&) {
+        launched = false;
     } catch (...) {
         co_return false;
+    }
+    if (!launched) {
+        // No read-back can ever succeed: waiting and re-applying would only delay the answer.
+        throw TunnelCoordinatorError::missingSystemTool(m_tools.scutil);
     }
     const QString portText = QString::number(port);
     const bool hasHost = output.contains(QLatin1String("127.0.0.1"));
@@ -679,8 +695,12 @@ QCoro::Task<void> TunnelCoordinator::reload(ProtocolConfiguration protocolConfig
     }
 
     if (systemProxyEnabled) {
-        co_await enableProxyFor(activeProxyPort.value_or(macOSProxyPort), generation,
-                                ProxyOwner::recordedConnection);
+        try {
+            co_await enableProxyFor(activeProxyPort.value_or(macOSProxyPort), generation,
+                                    ProxyOwner::recordedConnection);
+        } catch (const TunnelCoordinatorError&) {
+            // sing-box already runs the new configuration: the reload itself has succeeded.
+        }
     } else {
         co_await m_systemProxyManager->disableLocalProxy(true);
     }

@@ -113,6 +113,7 @@ public:
     QCoro::Task<bool> proxyWebConnectivityAvailable(int port);
     QCoro::Task<bool> aiProxyConnectivityAvailable(int port);
     QCoro::Task<int> proxyHTTPStatus(int port, QString url);
+    // Throws missingSystemTool when scutil cannot be started.
     QCoro::Task<bool> systemProxyPointsToLocalProxy(int port);
     // Standard output of a tool; a non-zero exit throws commandFailed, a launch failure
     // ProcessLaunchError.
@@ -148,7 +149,8 @@ private:
     QCoro::Task<void> sweepStaleRuntime();
     QCoro::Task<void> confirm(int port, quint64 generation);
     // Points the system proxy at `port` unless what it was meant for is gone: the start of
-    // `generation`, or the connection recorded at `generation`.
+    // `generation`, or the connection recorded at `generation`. Throws missingSystemTool when
+    // networksetup cannot be started.
     QCoro::Task<std::optional<QStringList>> enableProxyFor(int port, quint64 generation,
                                                            ProxyOwner owner);
     bool stillWanted(quint64 generation, ProxyOwner owner) const;

@@ -2,6 +2,12 @@
 
 namespace orvane {
 
+namespace {
+
+const QString kMissingToolOpening = QStringLiteral("缺少系统工具 ");
+
+} // namespace
+
 TunnelCoordinatorError TunnelCoordinatorError::commandFailed(QString text) {
     return TunnelCoordinatorError(Case::commandFailed, std::move(text));
 }
@@ -12,6 +18,14 @@ TunnelCoordinatorError TunnelCoordinatorError::missingProtocolConfig() {
 
 TunnelCoordinatorError TunnelCoordinatorError::reloadRollbackFailed(QString text) {
     return TunnelCoordinatorError(Case::reloadRollbackFailed, std::move(text));
+}
+
+TunnelCoordinatorError TunnelCoordinatorError::missingSystemTool(QString path) {
+    return TunnelCoordinatorError(Case::missingSystemTool, std::move(path));
+}
+
+bool TunnelCoordinatorError::describesMissingSystemTool(const QString& description) {
+    return description.contains(kMissingToolOpening);
 }
 
 QString TunnelCoordinatorError::localizedDescription() const {
@@ -26,6 +40,8 @@ QString TunnelCoordinatorError::localizedDescription() const {
         return QStringLiteral("没有可用的协议配置。");
     case Case::reloadRollbackFailed:
         return QStringLiteral("配置热重载失败且未能恢复原配置，连接已中断：") + m_text;
+    case Case::missingSystemTool:
+        return kMissingToolOpening + m_text + QStringLiteral("，无法设置系统代理。");
     }
     return {};
 }

@@ -1,10 +1,11 @@
 #include "AtomicFile.h"
 
+#include "SystemErrorText.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +21,9 @@ QString FileError::localizedDescription() const {
 
 namespace {
 
-QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString errnoText(int err) {
+    return SystemErrorText::fromErrno(err);
+}
 
 } // namespace
 

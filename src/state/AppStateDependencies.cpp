@@ -32,10 +32,6 @@ AppStateDependencies AppStateDependencies::standard() {
     d.sleep = [](std::chrono::milliseconds duration) -> QCoro::Task<void> {
         co_await sleepFor(duration);
     };
-    d.openURL = [](const QUrl&) { return false; };
-    d.copyToClipboard = [](const QString&) {};
-    d.setLaunchAtLogin = [](bool) {};
-    d.isApplicationInstalled = [](const QString&) { return false; };
     d.hostName = [] { return HostInfo::hostName(); };
     d.operatingSystemVersion = [] { return HostInfo::operatingSystemVersion(); };
     d.sampleTraffic = [] { return NetworkSpeedSampler::sample(); };

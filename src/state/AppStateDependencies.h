@@ -52,8 +52,9 @@ struct AppStateDependencies {
 
     // The production services that need no window system: the service's base URLs and web
     // address from the build, the real tunnel, the user's preferences, real clocks and
-    // sleeps, this machine's facts and the process arguments. Opening links, the clipboard
-    // and launch at login are left to the application, which links the desktop layer.
+    // sleeps, this machine's facts and the process arguments. Opening links, the clipboard,
+    // launch at login and the installed-application lookup stay empty: the application fills
+    // them from the desktop layer, and a call through one left empty throws.
     static AppStateDependencies standard();
 };
 

@@ -1,6 +1,8 @@
 // Ranking of the nodes by what the service lists and what this machine saw before.
 #include "AppState.h"
 
+#include "TunnelCoordinatorError.h"
+
 #include <algorithm>
 
 namespace orvane {
@@ -159,7 +161,10 @@ void AppState::recordEndpointSuccess(const Endpoint& endpoint) {
 }
 
 void AppState::recordEndpointFailure(const Endpoint& endpoint, const QString& reason) {
-    Q_UNUSED(reason)
+    // A tool missing on this machine says nothing about the node.
+    if (TunnelCoordinatorError::describesMissingSystemTool(reason)) {
+        return;
+    }
     EndpointQualityStats stats = m_endpointQualityStats.value(endpoint.id);
     stats.failedConnections += 1;
     stats.consecutiveFailures += 1;

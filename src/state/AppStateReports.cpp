@@ -5,6 +5,7 @@
 #include "LocalizedError.h"
 #include "OrvaneAPIClient.h"
 #include "OrvaneRuntimeError.h"
+#include "TunnelCoordinatorError.h"
 
 #include <algorithm>
 
@@ -265,7 +266,11 @@ QCoro::Task<Device> AppState::bindCurrentDeviceIfNeeded(QString token) {
 // --- Candidate outcomes --------------------------------------------------------------------
 
 bool AppState::shouldTryNextEndpoint(const std::exception_ptr& error) {
-    const QString text = describeError(error).toLower();
+    const QString description = describeError(error);
+    if (TunnelCoordinatorError::describesMissingSystemTool(description)) {
+        return false;
+    }
+    const QString text = description.toLower();
     return !containsAny(text, {"address already in use", "本地代理端口", "端口", "管理员授权",
                                "administrator privileges", "旧连接残留"});
 }

@@ -116,14 +116,13 @@ protected:
         network.insert(QStringLiteral("services"), services);
         fixture.writeNetwork(network);
 
-        ToolPaths tools = ToolPaths::platformDefaults();
+        tools = ToolPaths::platformDefaults();
         tools.networksetup = fixture.tool("networksetup");
         tools.scutil = fixture.tool("scutil");
         tools.osascript = fixture.tool("osascript");
         tools.singBoxCandidates = {test::StandinFixture::binDir() + QStringLiteral("/sing-box")};
-        TunnelCoordinator::ProbeURLs probes{
-            {web.url("/generate_204"), web.url("/generate_204")},
-            {web.url("/ai"), web.url("/ai"), web.url("/ai"), web.url("/ai")}};
+        probes = {{web.url("/generate_204"), web.url("/generate_204")},
+                  {web.url("/ai"), web.url("/ai"), web.url("/ai"), web.url("/ai")}};
         coordinator = std::make_unique<TunnelCoordinator>(tools, probes, profile);
     }
     ~TunnelEndToEndTest() override {
@@ -167,6 +166,8 @@ protected:
     // The default port and the one after it.
     const int first = profile.firstProxyPort;
     const int second = first + 1;
+    ToolPaths tools;
+    TunnelCoordinator::ProbeURLs probes;
     std::unique_ptr<TunnelCoordinator> coordinator;
 };
 
@@ -313,4 +314,46 @@ TEST_F(TunnelEndToEndTest, UpkeepCaughtByADisconnectLeavesTheSystemProxyOff) {
     };
     EXPECT_TRUE(test::runTask(switchRace()).isEmpty());
     EXPECT_FALSE(webProxyOf("Wi-Fi").value(QStringLiteral("enabled")).toBool());
+}
+
+TEST_F(TunnelEndToEndTest, AMissingSystemToolEndsTheStartAtOnceAndSaysWhich) {
+    const QString absent = home.root() + QStringLiteral("/absent");
+    for (auto field : {&ToolPaths::networksetup, &ToolPaths::scutil}) {
+        SCOPED_TRACE(field == &ToolPaths::networksetup ? "networksetup" : "scutil");
+        ToolPaths missing = tools;
+        missing.*field =
+            absent + (field == &ToolPaths::networksetup ? QStringLiteral("/networksetup")
+                                                        : QStringLiteral("/scutil"));
+        coordinator = std::make_unique<TunnelCoordinator>(missing, probes, profile);
+        QList<std::chrono::milliseconds> waits;
+        coordinator->setSleepFunction([&waits](std::chrono::milliseconds d) -> QCoro::Task<void> {
+            waits << d;
+            co_return;
+        });
+        fixture.clearInvocations();
+        try {
+            connect();
+            ADD_FAILURE() << "connected";
+        } catch (const TunnelCoordinatorError& e) {
+            EXPECT_EQ(e.errorCase(), TunnelCoordinatorError::Case::missingSystemTool);
+            EXPECT_EQ(e.localizedDescription(),
+                      QStringLiteral("缺少系统工具 %1，无法设置系统代理。").arg(missing.*field));
+        }
+        // No wait for a read-back that can never come, and no second try.
+        EXPECT_TRUE(waits.isEmpty());
+        int enables = 0;
+        for (const auto& call : fixture.invocations()) {
+            enables += call.tool == QLatin1String("networksetup") &&
+                       call.args.value(0) == QLatin1String("-setwebproxy") &&
+                       call.args.value(2) == QLatin1String("127.0.0.1");
+        }
+        // Once for each of the two services when only the read-back is missing.
+        EXPECT_EQ(enables, field == &ToolPaths::networksetup ? 0 : 2);
+
+        test::runTask(coordinator->cleanupRuntimeArtifacts(false));
+        EXPECT_FALSE(coordinator->singBox().isChildRunning());
+        EXPECT_EQ(coordinator->activeMode, std::nullopt);
+        EXPECT_FALSE(webProxyOf("Wi-Fi").value(QStringLiteral("enabled")).toBool());
+        EXPECT_EQ(webProxyOf("Ethernet"), proxy(true, QStringLiteral("proxy.corp.test"), 3128));
+    }
 }

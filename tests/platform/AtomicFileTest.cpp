@@ -1,5 +1,6 @@
-#include "AppFolders.h"
 #include "AtomicFile.h"
+#include "AppFolders.h"
+#include "SystemErrorText.h"
 #include "TempHome.h"
 
 #include <QDir>
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 using namespace orvane;
@@ -73,4 +76,35 @@ TEST(AtomicFileTest, FailureIsReportedAndLeavesOldContent) {
     // A folder cannot be made below a file.
     EXPECT_THROW(AtomicFile::write(blocker + QStringLiteral("/child"), "x"), FileError);
     EXPECT_EQ(readAll(blocker), QByteArray("keep"));
+}
+
+TEST(AtomicFileTest, ReasonsAreToldInChinese) {
+    test::TempHome home;
+    const QString folder = home.root() + QStringLiteral("/taken");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    try {
+        AtomicFile::write(folder, "x");
+        ADD_FAILURE() << "wrote over a folder";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.localizedDescription(),
+                  QStringLiteral("无法写入文件 %1：目标是文件夹，不是文件").arg(folder));
+    }
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+
+    EXPECT_EQ(SystemErrorText::fromErrno(EACCES), QStringLiteral("没有访问权限"));
+    EXPECT_EQ(SystemErrorText::fromErrno(ENOTDIR), QStringLiteral("路径中有一级不是文件夹"));
+    EXPECT_EQ(SystemErrorText::fromErrno(ENOSPC), QStringLiteral("磁盘空间不足"));
+    EXPECT_EQ(SystemErrorText::fromErrno(EROFS), QStringLiteral("文件系统为只读"));
+    // A rare one keeps the system's own words.
+    EXPECT_EQ(SystemErrorText::fromErrno(EPIPE), QString::fromLocal8Bit(std::strerror(EPIPE)));
+
+    // A file's reason, as QFile words it, leads back to the same text.
+    QFile missing(home.root() + QStringLiteral("/no/such/file"));
+    ASSERT_FALSE(missing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(SystemErrorText::fromFileDevice(missing), QStringLiteral("文件或文件夹不存在"));
+    QFile underAFile(home.root() + QStringLiteral("/plain/child"));
+    AtomicFile::write(home.root() + QStringLiteral("/plain"), "x");
+    ASSERT_FALSE(underAFile.open(QIODevice::WriteOnly));
+    EXPECT_EQ(SystemErrorText::fromFileDevice(underAFile),
+              QStringLiteral("路径中有一级不是文件夹"));
 }

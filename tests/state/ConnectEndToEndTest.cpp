@@ -158,3 +158,48 @@ TEST(ConnectEndToEnd, ConnectReportsAndDisconnectPutsTheMachineBack) {
     f.releaseLongSleeps();
     EXPECT_EQ(processesMentioning(f.home.root()), 0);
 }
+
+// Without networksetup no node can be connected: the walk stops at the first, says which tool
+// is missing and holds nothing against the node.
+TEST(ConnectEndToEnd, AMissingSystemToolStopsAtTheFirstNode) {
+    StandinFixture tools;
+    StateFixture f;
+    const QString probe = f.service.rootURL() + QStringLiteral("/generate_204");
+    ToolPaths paths = ToolPaths::platformDefaults();
+    const QString missing = f.home.root() + QStringLiteral("/absent/networksetup");
+    paths.networksetup = missing;
+    paths.scutil = tools.tool("scutil");
+    paths.osascript = tools.tool("osascript");
+    paths.singBoxCandidates = {StandinFixture::binDir() + QStringLiteral("/sing-box")};
+    auto coordinator = std::make_unique<TunnelCoordinator>(
+        paths, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
+        isolatedRuntimeProfile(f.home.root()));
+    coordinator->setSleepFunction(
+        [](std::chrono::milliseconds) -> QCoro::Task<void> { co_return; });
+    TunnelCoordinator& engine = *coordinator;
+    const std::shared_ptr<void> killer(nullptr, [&engine](void*) {
+        if (const auto pid = engine.singBox().childPid()) {
+            ::kill(static_cast<pid_t>(*pid), SIGKILL);
+        }
+    });
+    AppState& state = f.makeState(std::make_unique<EngineTunnel>(std::move(coordinator)));
+    runTask(state.login(QString::fromLatin1(DevService::kDemoEmail),
+                        QString::fromLatin1(DevService::kDemoPassword)));
+    ASSERT_TRUE(state.token().has_value());
+
+    runTask(state.toggleConnection());
+    const QString text =
+        QStringLiteral("已尝试 香港 VLESS，仍未连通。缺少系统工具 %1，无法设置系统代理。")
+            .arg(missing);
+    EXPECT_EQ(state.connectionState(), ConnectionState::failed(text))
+        << f.logMessages().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(state.alertMessage(), text);
+    EXPECT_TRUE(
+        f.logMessages().contains(QStringLiteral("检测到本机连接环境问题，已停止自动重试。")));
+    const QList<QJsonObject> reports = f.service.connectionReports();
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_EQ(reports[0].value(QStringLiteral("endpointId")).toString(), QStringLiteral("hk-01"));
+    EXPECT_TRUE(state.endpointQualityStats().isEmpty());
+    EXPECT_EQ(engine.activeMode, std::nullopt);
+    EXPECT_EQ(processesMentioning(f.home.root()), 0);
+}

@@ -169,6 +169,17 @@ TEST(AccountActions, LinksAndLoginItem) {
     EXPECT_EQ(f.logMessages().first(), QStringLiteral("登录时启动已启用。"));
 }
 
+TEST(AccountActions, StandardDependenciesLeaveTheDesktopSlotsToTheApplication) {
+    TempHome home;
+    // A slot the application forgets must fail when used, never report a success.
+    const AppStateDependencies d = AppStateDependencies::standard();
+    EXPECT_FALSE(d.openURL);
+    EXPECT_FALSE(d.copyToClipboard);
+    EXPECT_FALSE(d.setLaunchAtLogin);
+    EXPECT_FALSE(d.isApplicationInstalled);
+    EXPECT_TRUE(d.startDetached && d.findExecutable && d.hostName && d.sleep);
+}
+
 TEST(AILauncher, ScriptRunsTheToolWithProxyVariablesAndSurvivesHostileNames) {
     QTemporaryDir bin;
     const QString tool = bin.filePath(QStringLiteral("it's-ai"));
@@ -214,5 +225,58 @@ TEST(AILauncher, ScriptRunsTheToolWithProxyVariablesAndSurvivesHostileNames) {
     EXPECT_EQ(state.alertMessage(),
               QStringLiteral("请先开启 AI增强功能并完成一键连接，再启动 Codex AI 代理环境。"));
     EXPECT_TRUE(f.started.isEmpty());
+
+    // Connected again in AI mode: without a terminal there is nothing to start.
+    runTask(state.toggleConnection());
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(state.aiProxyReady());
+    state.openAIToolLauncher(QStringLiteral("it's-ai"), QStringLiteral("It's AI"));
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("未找到可用的终端程序，请先安装一个终端。"));
+    EXPECT_EQ(f.logMessages().first(),
+              QStringLiteral("It's AI 启动器打开失败：未找到可用的终端程序，请先安装一个终端。"));
+    EXPECT_TRUE(f.started.isEmpty());
+
+    // The first terminal of the preferred order gets the shell and the script as one argument.
+    f.executables.insert(QStringLiteral("xterm"), QStringLiteral("/usr/bin/xterm"));
+    f.executables.insert(QStringLiteral("gnome-terminal"),
+                         QStringLiteral("/usr/bin/gnome-terminal"));
+    state.openAIToolLauncher(QStringLiteral("it's-ai"), QStringLiteral("It's AI"));
+    const QString script = AppState::aiToolLauncherScript(
+        QStringLiteral("it's-ai"), QStringLiteral("It's AI"), state.localAIProxyPort());
+    ASSERT_EQ(f.started.size(), 1);
+    EXPECT_EQ(f.started[0],
+              QStringList({QStringLiteral("/usr/bin/gnome-terminal"), QStringLiteral("--"),
+                           QStringLiteral("/bin/bash"), QStringLiteral("-c"),
+                           QStringLiteral("eval \"$1\"; exec \"$0\" -i"),
+                           QStringLiteral("/bin/bash"), script}));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("已打开 It's AI AI 代理启动器。"));
+
+    // What the terminal runs: the tool with the proxy, then a shell that keeps the variables.
+    {
+        QTemporaryDir emptyHome;
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), bin.path() + QStringLiteral(":/usr/bin:/bin"));
+        env.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
+        env.insert(QStringLiteral("HOME"), emptyHome.path());
+        shell.setProcessEnvironment(env);
+        shell.start(f.started[0][2], f.started[0].mid(3));
+        shell.write("echo \"left: $ALL_PROXY\"\n");
+        shell.closeWriteChannel();
+        ASSERT_TRUE(shell.waitForFinished());
+        const QString output = QString::fromUtf8(shell.readAllStandardOutput());
+        const QString port = QString::number(state.localAIProxyPort());
+        EXPECT_TRUE(output.contains(
+            QStringLiteral("ran http://127.0.0.1:%1 socks5h://127.0.0.1:%1").arg(port)))
+            << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("left: socks5h://127.0.0.1:") + port))
+            << output.toStdString();
+    }
+
+    f.startsSucceed = false;
+    state.openAIToolLauncher(QStringLiteral("it's-ai"), QStringLiteral("It's AI"));
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("终端程序无法启动。"));
+    EXPECT_EQ(f.logMessages().first(),
+              QStringLiteral("It's AI 启动器打开失败：终端程序无法启动。"));
     runTask(state.cleanupBeforeExit());
 }

@@ -1,10 +1,17 @@
+#include "AppFolders.h"
 #include "EndpointQualityStats.h"
 #include "QuickConnectCacheRecord.h"
+#include "StateFixture.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace orvane;
 
@@ -35,6 +42,11 @@ QByteArray withMember(const QByteArray& json, const char* key, const QJsonValue&
         object.insert(QString::fromLatin1(key), value);
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
 }
 
 } // namespace
@@ -117,4 +129,51 @@ TEST(QuickConnectCacheRecordTest, AnyFaultDropsTheWholeRecord) {
     }
     EXPECT_EQ(QuickConnectCacheRecord::decode("not json"), std::nullopt);
     EXPECT_EQ(QuickConnectCacheRecord::decode("[]"), std::nullopt);
+}
+
+TEST(QuickConnectCacheStore, PrivateFileDamageAndWriteFailure) {
+    test::StateFixture f;
+    AppState& state = f.makeState();
+    EXPECT_EQ(state.quickConnectCache(), std::nullopt);
+    const QString path = *AppState::quickConnectCacheLocation(false);
+    EXPECT_EQ(path, AppFolders::applicationSupportDirectory() +
+                        QStringLiteral("/Cache/quick-connect-cache.json"));
+
+    const QuickConnectCacheRecord first = cacheRecord();
+    state.saveQuickConnectCache(first);
+    EXPECT_EQ(state.quickConnectCache(), first);
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(modeOf(QFileInfo(path).absolutePath()), 0700u);
+    f.state.reset();
+    EXPECT_EQ(f.makeState().quickConnectCache(), first);
+
+    // A damaged file is no record, and the next save replaces it.
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(first.encode().left(40));
+    }
+    f.state.reset();
+    AppState& reloaded = f.makeState();
+    EXPECT_EQ(reloaded.quickConnectCache(), std::nullopt);
+    QuickConnectCacheRecord second = cacheRecord();
+    second.endpointId = QStringLiteral("sg-01");
+    reloaded.saveQuickConnectCache(second);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QuickConnectCacheRecord::decode(file.readAll()), second);
+    }
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    // A write that fails keeps the record it had and says why.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/inside")));
+    QuickConnectCacheRecord third = cacheRecord();
+    third.endpointId = QStringLiteral("jp-01");
+    reloaded.saveQuickConnectCache(third);
+    EXPECT_EQ(reloaded.quickConnectCache(), second);
+    EXPECT_EQ(
+        f.logMessages().first(),
+        QStringLiteral("快速连接缓存写入失败：无法写入文件 %1：目标是文件夹，不是文件").arg(path));
 }

@@ -2,13 +2,13 @@
 
 #include "AtomicFile.h"
 #include "LaunchAtLoginError.h"
+#include "SystemErrorText.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 namespace orvane {
@@ -82,7 +82,7 @@ void LaunchAtLogin::setEnabled(bool enabled, const QString& executablePath) {
         const QByteArray native = QFile::encodeName(path);
         // ENOTDIR: a file stands where the folder would be, so no entry can exist either.
         if (::unlink(native.constData()) != 0 && errno != ENOENT && errno != ENOTDIR) {
-            throw LaunchAtLoginError(QString::fromLocal8Bit(std::strerror(errno)));
+            throw LaunchAtLoginError(SystemErrorText::fromErrno(errno));
         }
         return;
     }

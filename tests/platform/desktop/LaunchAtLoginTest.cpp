@@ -79,6 +79,12 @@ TEST(LaunchAtLoginTest, FailuresThrowAndChangeNothing) {
     // Something that cannot be unlinked where the entry goes: removing must report it.
     ASSERT_TRUE(QFile::remove(autostart));
     ASSERT_TRUE(QDir().mkpath(LaunchAtLogin::entryPath()));
-    EXPECT_THROW(LaunchAtLogin::setEnabled(false, QString()), LaunchAtLoginError);
+    try {
+        LaunchAtLogin::setEnabled(false, QString());
+        ADD_FAILURE() << "removed a folder";
+    } catch (const LaunchAtLoginError& e) {
+        EXPECT_EQ(e.localizedDescription(),
+                  QStringLiteral("无法更新开机启动设置：目标是文件夹，不是文件"));
+    }
     EXPECT_TRUE(QFileInfo(LaunchAtLogin::entryPath()).isDir());
 }
