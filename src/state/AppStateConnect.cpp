@@ -355,8 +355,6 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
     }
 }
 
-// --- Reload (hot switch of the running node) -----------------------------------------------
-
 // --- Disconnect and exit -------------------------------------------------------------------
 
 QCoro::Task<void> AppState::runDisconnectSequence() {

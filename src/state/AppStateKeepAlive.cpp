@@ -244,11 +244,10 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             appendLog(QStringLiteral("已自动切换到 ") + candidate.region + QLatin1Char(' ') +
                       candidate.name + QStringLiteral("。"));
             startConnectionHeartbeat(candidate, device);
-            std::exception_ptr syncFailure;
             try {
                 co_await syncDevices(token);
             } catch (...) {
-                syncFailure = std::current_exception(); // ignored: the switch worked
+                // Ignored: the switch worked.
             }
             stopCheck();
             co_return;

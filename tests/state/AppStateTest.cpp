@@ -410,7 +410,6 @@ TEST(AppStateRoutes, CatalogAcceptanceAndAppRuleSummaries) {
     catalog.policies = {APIRoutePolicy{QStringLiteral("policy_custom"), QStringLiteral("自定义"),
                                        QString(), {}, {}}};
     Access::applyRouteCatalog(state, catalog);
-    const QString dot = QStringLiteral(" · ");
     EXPECT_EQ(state.routeAppRuleSummaries(),
               (QStringList{QStringLiteral("AI · app.b · 已安装 · AI 策略"),
                            QStringLiteral("AI · app.c · 未安装 · AI 策略"),
@@ -431,7 +430,6 @@ TEST(AppStateRoutes, CatalogAcceptanceAndAppRuleSummaries) {
     many << ai;
     Access::applyRouteCatalog(state, APIRouteCatalogResponse{many, catalog.policies});
     EXPECT_EQ(state.routeAppRuleSummaries().size(), 12);
-    Q_UNUSED(dot)
 }
 
 TEST(AppStateLinks, PurchasePagesAndNodePick) {
