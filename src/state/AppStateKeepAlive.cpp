@@ -4,32 +4,12 @@
 #include "CancelToken.h"
 #include "ConnectionLabels.h"
 #include "LocalizedError.h"
-#include "OneShotEvent.h"
 
 namespace orvane {
 
 namespace {
 
 constexpr int kRecoveryThreshold = 2;
-
-// The injected sleep, ended early by the token: a stopped loop does not linger.
-QCoro::Task<void> sleepUnlessCancelled(QCoro::Task<void> sleep,
-                                       std::shared_ptr<CancelToken> cancel) {
-    auto ended = std::make_shared<OneShotEvent>();
-    QObject::connect(cancel.get(), &CancelToken::cancelled, ended.get(), &OneShotEvent::set);
-    if (cancel->isCancelled()) {
-        co_return;
-    }
-    [](QCoro::Task<void> work, std::shared_ptr<OneShotEvent> done) -> QCoro::Task<void> {
-        try {
-            co_await std::move(work);
-        } catch (...) {
-            // A failed sleep only ends the wait.
-        }
-        done->set();
-    }(std::move(sleep), ended);
-    co_await ended->wait();
-}
 
 } // namespace
 
@@ -55,6 +35,7 @@ QCoro::Task<void> AppState::runHeartbeatLoop(QPointer<AppState> self, QUuid sess
                                              std::shared_ptr<CancelToken> cancel,
                                              std::chrono::milliseconds interval) {
     while (self && !cancel->isCancelled()) {
+        // Ended early by the token: a stopped loop does not linger.
         co_await sleepUnlessCancelled(self->m_deps.sleep(interval), cancel);
         if (!self || cancel->isCancelled()) {
             co_return;
