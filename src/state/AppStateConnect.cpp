@@ -41,20 +41,21 @@ QString triedSummary(const QList<Endpoint>& tried) {
 
 // --- Connect ------------------------------------------------------------------------------
 
-QCoro::Task<void> AppState::connectWithFullPreparation(QString token) {
-    const quint64 generation = m_sessionGeneration;
-    // After exit or sign-out nothing new starts.
+QCoro::Task<void> AppState::connectWithFullPreparation(QString token, quint64 generation) {
+    // After exit, sign-out or disconnect nothing new starts.
     if (flowStopped(generation)) {
         co_return;
     }
+    QPointer<AppState> self(this);
     std::exception_ptr failure;
     try {
         co_await connectCandidates(token, generation);
     } catch (...) {
         failure = std::current_exception();
     }
-    // A stopped flow ends quietly: sign-out or exit has already taken the connection down.
-    if (failure && !isFlowStop(failure)) {
+    // A stopped flow ends quietly, whatever its step threw (a request in flight at a sign-out
+    // answers 401): the action that stopped it has taken the connection down.
+    if (failure && !isFlowStop(failure) && self && !flowStopped(generation)) {
         std::rethrow_exception(failure);
     }
 }
@@ -109,6 +110,8 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
         if (isFlowStop(failure)) {
             std::rethrow_exception(failure);
         }
+        // Stopped meanwhile: what the node met then is no failure of the node.
+        stopCheck();
         lastError = failure;
         const QString description = describeError(failure);
         // A node that had connected (its final device refresh failed) leaves nothing behind.
@@ -255,7 +258,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
                                                                     Device device,
                                                                     QString token) {
     QPointer<AppState> self(this);
-    const quint64 generation = m_sessionGeneration;
+    const quint64 generation = m_flowGeneration;
     appendLog(QStringLiteral("正在获取节点协议配置。"));
     QString segment = device.id;
     try {

@@ -145,7 +145,7 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     self->appendLog(QStringLiteral("正在自动修复连接，并切换到更稳定的节点。"));
 
     const QString token = *self->m_token;
-    const quint64 generation = self->m_sessionGeneration;
+    const quint64 generation = self->m_flowGeneration;
     std::exception_ptr failure;
     try {
         co_await self->recoverThroughCandidates(endpoint, device, token, generation);
@@ -156,8 +156,8 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
         co_return;
     }
     self->m_autoRecoveryInProgress = false;
-    bool stopped = false;
-    if (failure) {
+    bool stopped = self->flowStopped(generation);
+    if (failure && !stopped) {
         try {
             std::rethrow_exception(failure);
         } catch (const FlowStopped&) {
@@ -239,6 +239,8 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             throw;
         } catch (...) {
         }
+        // Stopped meanwhile: what the node met then is no failure of the node.
+        stopCheck();
         lastError = failure;
         const QString description = describeError(failure);
         recordEndpointFailure(candidate, description);

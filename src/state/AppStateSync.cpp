@@ -477,7 +477,7 @@ QCoro::Task<void> AppState::syncOrders(QString token) {
 }
 
 void AppState::logoutLocally() {
-    ++m_sessionGeneration;
+    ++m_flowGeneration;
     // Signing out must not leave the user's network pointing at a tunnel nobody controls.
     const bool tunnelUp = m_activeTunnelMode.has_value() || m_tunnel.activeMode().has_value() ||
                           m_connectInFlight;

@@ -21,6 +21,7 @@ public:
     }
     static void setAIRouteChoice(AppState& s, RouteRegionChoice c) { s.setAIRouteChoice(c); }
     static void setCurrentDevice(AppState& s, std::optional<Device> d) { s.setCurrentDevice(d); }
+    static void signOutLocally(AppState& s) { s.logoutLocally(); }
     static void setConnected(AppState& s) {
         s.setConnectionState(ConnectionState::Case::connected);
         s.m_activeTunnelMode = TunnelActivation::Mode::singBox;
@@ -332,6 +333,63 @@ TEST(AppStateAccount, SignOut) {
         EXPECT_EQ(state.runningTaskCount(), 0);
         EXPECT_TRUE(f.tunnel->calls.contains(QStringLiteral("disconnect")));
         EXPECT_FALSE(f.tunnel->mode.has_value());
+    }
+}
+
+TEST(AppStateAccount, SignOutDuringAConnectEndsItQuietly) {
+    for (const bool atBind : {true, false}) {
+        SCOPED_TRACE(atBind ? "while binding the device"
+                            : "while refreshing devices once connected");
+        StateFixture f;
+        signInDemo(f);
+        AppState& state = f.makeState();
+        runTask(state.bootstrap());
+        qsizetype sentBefore = -1;
+        auto signOut = [&] {
+            if (sentBefore < 0) {
+                sentBefore = f.service.requests().size();
+                Access::signOutLocally(state);
+            }
+        };
+        QMetaObject::Connection hook;
+        if (atBind) {
+            hook = QObject::connect(&state, &AppState::logsChanged, [&] {
+                if (state.logs().first().message == QStringLiteral("正在绑定当前设备。")) {
+                    signOut();
+                }
+            });
+        } else {
+            // The service has ended the session: the refresh in flight answers 401.
+            f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+                DevService::Fault fault = faultOn("/devices", DevService::FaultKind::status, 401);
+                fault.method = QStringLiteral("GET");
+                f.service.addFault(fault);
+                co_return TunnelActivation{};
+            };
+            // The keep-alive starts just before that refresh is sent.
+            f.onSleep = [&](std::chrono::milliseconds d) {
+                if (d >= std::chrono::seconds(30)) {
+                    signOut();
+                }
+            };
+        }
+        runTask(state.toggleConnection());
+        QObject::disconnect(hook);
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+        ASSERT_GE(sentBefore, 0);
+
+        EXPECT_EQ(state.connectionState(), ConnectionState(ConnectionState::Case::disconnected));
+        EXPECT_FALSE(state.alertMessage());
+        EXPECT_FALSE(state.isBusy());
+        EXPECT_FALSE(f.tunnel->mode);
+        EXPECT_TRUE(f.service.crashReports().isEmpty());
+        for (const QJsonObject& report : f.service.connectionReports()) {
+            EXPECT_NE(report.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
+        }
+        EXPECT_EQ(state.endpointQualityStats().value(QStringLiteral("hk-01")).failedConnections, 0);
+        EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), atBind ? 0 : 1);
+        // Nothing goes out with the old token but the request the step was about to send.
+        EXPECT_EQ(f.service.requests().size() - sentBefore, atBind ? 0 : 1);
     }
 }
 

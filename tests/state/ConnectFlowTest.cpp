@@ -307,6 +307,47 @@ TEST(ConnectFlow, DisconnectReportsAndStopsTheKeepAlive) {
               QStringLiteral("连接已断开。"));
 }
 
+TEST(ConnectFlow, DisconnectDuringTheConnectStopsIt) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->calls.clear();
+    // The device refresh that ends the connect fails; the user disconnects as the keep-alive
+    // starts, just before that refresh.
+    f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        DevService::Fault fault;
+        fault.method = QStringLiteral("GET");
+        fault.path = QStringLiteral("/devices");
+        fault.status = 503;
+        f.service.addFault(fault);
+        co_return TunnelActivation{};
+    };
+    bool pressed = false;
+    f.onSleep = [&](std::chrono::milliseconds duration) {
+        if (duration >= std::chrono::seconds(30) && !pressed) {
+            pressed = true;
+            state.spawn(state.toggleConnection());
+        }
+    };
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+    ASSERT_TRUE(pressed);
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_FALSE(state.isBusy());
+    EXPECT_FALSE(state.alertMessage());
+    EXPECT_FALSE(f.tunnel->mode);
+    EXPECT_EQ(f.tunnel->calls,
+              QStringList({"cleanup(1)", "connect(hk-01,0)", QStringLiteral("disconnect")}));
+    const auto reports = f.service.connectionReports();
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reportLine(reports[0]), QStringList({"connected", "hk-01", "connected", "OK"}));
+    EXPECT_EQ(reportLine(reports[1]), QStringList({"disconnected", "hk-01", "rollback", "OK"}));
+    EXPECT_EQ(state.endpointQualityStats().value(QStringLiteral("hk-01")).failedConnections, 0);
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+    EXPECT_EQ(f.longSleepsStarted, 1);
+}
+
 TEST(ConnectFlow, ExitDuringNodeStartTakesItDownAndStartsNothing) {
     StateFixture f;
     AppState& state = signedIn(f);
