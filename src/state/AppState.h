@@ -39,6 +39,7 @@ namespace orvane {
 
 struct APIAppVersion;
 class CancelToken;
+class OneShotEvent;
 class OrvaneAPIClient;
 class Preferences;
 
@@ -293,6 +294,10 @@ private:
                                         std::optional<QString> diagnostics);
     void stopConnectionHeartbeat();
     QCoro::Task<void> takeDownTunnelAfterSignOut();
+    // A take-down of the tunnel the state runs on its own (after a sign-out, after a reload
+    // that lost the connection); a connect waits until none is left.
+    void beginTunnelTakeDown();
+    void endTunnelTakeDown();
     QUrl publicPricingURL(const QUrl& base, const Plan& plan,
                           const std::optional<QString>& account) const;
     static QUrl publicLoginURL(const QUrl& base, const QUrl& next);
@@ -421,6 +426,8 @@ private:
     bool m_exiting = false;
     int m_nodeStartsInFlight = 0;
     std::shared_ptr<CancelToken> m_nodeStartsSettled;
+    int m_tunnelTakeDowns = 0;
+    std::shared_ptr<OneShotEvent> m_tunnelTakeDownsEnded;
     // The running keep-alive and the node and device it probes; a reload that switches nodes
     // points them at the new node.
     std::shared_ptr<CancelToken> m_heartbeatCancel;

@@ -4,6 +4,7 @@
 #include "CancelToken.h"
 #include "ConnectionLabels.h"
 #include "LocalizedError.h"
+#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "OrvaneRuntimeError.h"
 
@@ -432,6 +433,19 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     setConnectedAt(std::nullopt);
     setAIProxyReady(false);
     setConnectionState(ConnectionState::Case::disconnected);
+}
+
+void AppState::beginTunnelTakeDown() {
+    if (m_tunnelTakeDowns++ == 0) {
+        m_tunnelTakeDownsEnded = std::make_shared<OneShotEvent>();
+    }
+}
+
+void AppState::endTunnelTakeDown() {
+    if (--m_tunnelTakeDowns == 0) {
+        const std::shared_ptr<OneShotEvent> ended = std::move(m_tunnelTakeDownsEnded);
+        ended->set();
+    }
 }
 
 void AppState::stopConnectionHeartbeat() {

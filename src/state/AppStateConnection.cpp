@@ -2,6 +2,7 @@
 #include "AppState.h"
 
 #include "LocalizedError.h"
+#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "PreferenceKeys.h"
 #include "Preferences.h"
@@ -55,7 +56,20 @@ QCoro::Task<void> AppState::connect() {
     }
     m_connectInFlight = true;
     setIsBusy(true);
-    co_await runConnectSequence(*m_token);
+    const quint64 generation = m_flowGeneration;
+    QPointer<AppState> self(this);
+    // A take-down still running would switch the new connection's proxy off and clear its
+    // record when it ends: the connect begins once it is over.
+    while (m_tunnelTakeDowns > 0) {
+        const std::shared_ptr<OneShotEvent> ended = m_tunnelTakeDownsEnded;
+        co_await ended->wait();
+        if (!self) {
+            co_return;
+        }
+    }
+    if (!flowStopped(generation) && m_token) {
+        co_await runConnectSequence(*m_token);
+    }
     m_connectInFlight = false;
     setIsBusy(false);
 }

@@ -502,6 +502,7 @@ void AppState::logoutLocally() {
 }
 
 QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
+    beginTunnelTakeDown();
     m_activeTunnelMode.reset();
     setAIProxyReady(false);
     QPointer<AppState> self(this);
@@ -511,9 +512,13 @@ QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (self && failure) {
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
         appendLog(QStringLiteral("断开连接失败：") + describeError(failure));
     }
+    endTunnelTakeDown();
 }
 
 // --- Account flows -------------------------------------------------------------------------

@@ -393,6 +393,31 @@ TEST(AppStateAccount, SignOutDuringAConnectEndsItQuietly) {
     }
 }
 
+TEST(AppStateAccount, ConnectAfterSigningInAgainWaitsForTheSignOutsTakeDown) {
+    StateFixture f;
+    signInDemo(f);
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    OneShotEvent takenDown;
+    f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
+    runTask(state.logout());
+    runTask(state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo")));
+    ASSERT_TRUE(state.token().has_value());
+    f.tunnel->calls.clear();
+
+    QCoro::Task<void> press = state.toggleConnection();
+    EXPECT_TRUE(f.tunnel->calls.isEmpty());
+    takenDown.set();
+    runTask(std::move(press));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    ASSERT_FALSE(f.tunnel->calls.isEmpty());
+    EXPECT_EQ(f.tunnel->calls.first(), QStringLiteral("cleanup(1)"));
+    runTask(state.cleanupBeforeExit());
+}
+
 TEST(AppStateVersion, PolicyTextsAndTheConnectGate) {
     StateFixture f;
     AppState& state = f.makeState();
