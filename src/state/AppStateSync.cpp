@@ -317,7 +317,11 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         co_return;
     }
     step = co_await attempt(syncRoutePreferences(token));
-    if (step.failure && m_token == token) {
+    if (m_token != token) {
+        setIsBusy(false);
+        co_return;
+    }
+    if (step.failure) {
         appendLog(QStringLiteral("线路策略偏好暂不可用，继续使用本机偏好。"));
     }
     step = co_await attempt(syncTickets(token));

@@ -259,6 +259,30 @@ TEST(AppStateSync, DeviceChoice) {
     }
 }
 
+TEST(AppStateSync, SignOutDuringARefreshSendsNothingMore) {
+    StateFixture f;
+    signInDemo(f);
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    f.service.clearRequests();
+    // Signs out as the route-preferences step applies its answer.
+    bool signedOut = false;
+    const auto hook = QObject::connect(&state, &AppState::routeCatalogChanged, [&] {
+        if (!signedOut) {
+            signedOut = true;
+            Access::signOutLocally(state);
+        }
+    });
+    runTask(state.refreshPrivateData());
+    QObject::disconnect(hook);
+    ASSERT_TRUE(signedOut);
+    EXPECT_EQ(f.service.requests().last().path, QStringLiteral("/api/client/route-preferences"));
+    EXPECT_TRUE(requestsTo(f.service, QStringLiteral("/tickets")).isEmpty());
+    EXPECT_TRUE(requestsTo(f.service, QStringLiteral("/orders")).isEmpty());
+    EXPECT_TRUE(state.tickets().isEmpty());
+    EXPECT_FALSE(state.isBusy());
+}
+
 TEST(AppStateAccount, SignInAndRegistrationSendNormalisedIdentity) {
     StateFixture f;
     AppState& state = f.makeState();
