@@ -17,8 +17,9 @@ namespace {
 const QString kConfigWrittenNote =
     QStringLiteral("协议配置已安全写入本机，临时文件会在连接成功后清理。");
 const QString kPollStopped = QStringLiteral("协议配置未就绪，已停止本次连接。");
-// What exit waits, at most, for a node start under way to be taken down again.
-constexpr std::chrono::milliseconds kExitStartWait{2500};
+// How long after the exit began it still waits for a node start under way: the shell quits
+// 3 s after asking, ready or not.
+constexpr std::chrono::milliseconds kExitDeadline{2500};
 
 bool isFlowStop(const std::exception_ptr& error) {
     try {
@@ -404,6 +405,7 @@ QCoro::Task<void> AppState::runDisconnectSequence() {
 
 QCoro::Task<void> AppState::cleanupBeforeExit() {
     m_exiting = true;
+    const qint64 deadline = m_deps.monotonicClock() + kExitDeadline.count();
     stopConnectionHeartbeat();
     if (m_speedTimer) {
         m_speedTimer->stop();
@@ -411,23 +413,31 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
         m_speedTimer = nullptr;
     }
     QPointer<AppState> self(this);
+    std::shared_ptr<CancelToken> settled;
+    if (m_nodeStartsInFlight > 0) {
+        settled = std::make_shared<CancelToken>();
+        m_nodeStartsSettled = settled;
+    }
+    // Begun first: it also tells a node start under way to give up, which then takes itself
+    // down alongside the clean-up, not after it.
+    QCoro::Task<void> cleanup = m_tunnel.cleanupRuntimeArtifacts(false);
+    if (settled) {
+        const qint64 left = deadline - m_deps.monotonicClock();
+        if (left > 0 && !settled->isCancelled()) {
+            co_await sleepUnlessCancelled(m_deps.sleep(std::chrono::milliseconds(left)), settled);
+        }
+        if (!self) {
+            co_return;
+        }
+        m_nodeStartsSettled.reset();
+    }
     try {
-        co_await m_tunnel.cleanupRuntimeArtifacts(false);
+        co_await std::move(cleanup);
     } catch (...) {
         // Exit goes on whatever the clean-up met.
     }
     if (!self) {
         co_return;
-    }
-    // A node start still under way takes itself down when it returns; wait for that.
-    if (m_nodeStartsInFlight > 0) {
-        auto settled = std::make_shared<CancelToken>();
-        m_nodeStartsSettled = settled;
-        co_await sleepFor(kExitStartWait, settled.get());
-        if (!self) {
-            co_return;
-        }
-        m_nodeStartsSettled.reset();
     }
     m_activeTunnelMode.reset();
     setConnectedAt(std::nullopt);

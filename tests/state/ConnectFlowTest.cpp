@@ -1,3 +1,4 @@
+#include "OneShotEvent.h"
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
@@ -391,6 +392,38 @@ TEST(ConnectFlow, ExitDuringPollingStopsAtTheNextWait) {
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
     EXPECT_TRUE(f.service.connectionReports().isEmpty());
     EXPECT_TRUE(f.service.crashReports().isEmpty());
+}
+
+TEST(ConnectFlow, ExitWaitsForANodeStartOnlyUntilItsDeadline) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    // A start that notices the exit late, and an exit clean-up that takes 800 ms.
+    OneShotEvent startEnds;
+    f.tunnel->onConnect = [&startEnds](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        co_await startEnds.wait();
+        co_return TunnelActivation{};
+    };
+    f.tunnel->onCleanup = [&f](bool allowAuthorization) -> QCoro::Task<void> {
+        if (!allowAuthorization) {
+            f.monotonicMs += 800;
+        }
+        co_return;
+    };
+    QCoro::Task<void> press = state.toggleConnection();
+    ASSERT_TRUE(
+        waitUntil([&] { return !f.tunnel->calls.filter(QStringLiteral("connect(")).isEmpty(); }));
+    f.sleeps.clear();
+    runTask(state.cleanupBeforeExit());
+    // The exit has 2.5 s in all: after its clean-up, the start gets what is left.
+    EXPECT_EQ(f.sleeps, QList<std::chrono::milliseconds>{std::chrono::milliseconds(1700)});
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+
+    startEnds.set();
+    runTask(std::move(press));
+    EXPECT_EQ(f.tunnel->calls.last(), QStringLiteral("cleanup(0)"));
+    EXPECT_FALSE(f.tunnel->mode);
+    EXPECT_TRUE(f.service.connectionReports().isEmpty());
+    EXPECT_EQ(f.longSleepsStarted, 0);
 }
 
 TEST(ConnectFlow, FailedDeviceRefreshAfterConnectingLeavesNothingRunning) {
