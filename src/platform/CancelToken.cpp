@@ -40,4 +40,22 @@ QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken* toke
     co_return guard && !guard->isCancelled();
 }
 
+QCoro::Task<void> sleepUnlessCancelled(QCoro::Task<void> sleep,
+                                       std::shared_ptr<CancelToken> cancel) {
+    auto ended = std::make_shared<OneShotEvent>();
+    QObject::connect(cancel.get(), &CancelToken::cancelled, ended.get(), &OneShotEvent::set);
+    if (cancel->isCancelled()) {
+        co_return;
+    }
+    [](QCoro::Task<void> work, std::shared_ptr<OneShotEvent> done) -> QCoro::Task<void> {
+        try {
+            co_await std::move(work);
+        } catch (...) {
+            // A failed sleep only ends the wait.
+        }
+        done->set();
+    }(std::move(sleep), ended);
+    co_await ended->wait();
+}
+
 } // namespace orvane

@@ -5,6 +5,7 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <memory>
 
 namespace orvane {
 
@@ -28,5 +29,10 @@ private:
 // Suspends for `duration` on the event loop. Returns false when `token` (if any) was cancelled
 // before or during the wait.
 QCoro::Task<bool> sleepFor(std::chrono::milliseconds duration, CancelToken* token = nullptr);
+
+// Awaits an injected sleep, ended early when `cancel` is cancelled; a failed sleep only ends
+// the wait.
+QCoro::Task<void> sleepUnlessCancelled(QCoro::Task<void> sleep,
+                                       std::shared_ptr<CancelToken> cancel);
 
 } // namespace orvane

@@ -39,6 +39,7 @@ namespace orvane {
 
 struct APIAppVersion;
 class CancelToken;
+class OneShotEvent;
 class OrvaneAPIClient;
 class Preferences;
 
@@ -220,7 +221,8 @@ public:
     // False when the failure lies in this machine, which another node would not cure.
     static bool shouldTryNextEndpoint(const std::exception_ptr& error);
     static bool isSystemProxyFailure(const QString& summary);
-    // Thrown inside a flow that found itself stopped by sign-out or exit; never leaves it.
+    // Thrown inside a flow that found itself stopped by disconnect, sign-out or exit; never
+    // leaves it.
     struct FlowStopped {};
 
 signals:
@@ -287,11 +289,15 @@ private:
     QCoro::Task<void> disconnect();
     QCoro::Task<void> runConnectSequence(QString token);
     QCoro::Task<void> runDisconnectSequence();
-    QCoro::Task<void> connectWithFullPreparation(QString token);
+    QCoro::Task<void> connectWithFullPreparation(QString token, quint64 generation);
     QCoro::Task<void> reportClientCrash(QString crashType, QString reason,
                                         std::optional<QString> diagnostics);
     void stopConnectionHeartbeat();
     QCoro::Task<void> takeDownTunnelAfterSignOut();
+    // A take-down of the tunnel the state runs on its own (after a sign-out, after a reload
+    // that lost the connection); a connect waits until none is left.
+    void beginTunnelTakeDown();
+    void endTunnelTakeDown();
     QUrl publicPricingURL(const QUrl& base, const Plan& plan,
                           const std::optional<QString>& account) const;
     static QUrl publicLoginURL(const QUrl& base, const QUrl& next);
@@ -319,7 +325,7 @@ private:
     void cacheProtocolConfiguration(const ProtocolConfiguration& configuration,
                                     const Endpoint& endpoint, const Device& device);
     bool flowStopped(quint64 generation) const {
-        return m_exiting || m_sessionGeneration != generation;
+        return m_exiting || m_flowGeneration != generation;
     }
     // A node start whose flow was stopped meanwhile is taken down again; exit waits for it.
     QCoro::Task<TunnelActivation> startNode(ProtocolConfiguration configuration,
@@ -412,13 +418,16 @@ private:
 
     // One connect at a time, whatever else clears isBusy meanwhile.
     bool m_connectInFlight = false;
-    // Advanced by every sign-out: a flow that finds it changed after a wait stops.
-    quint64 m_sessionGeneration = 0;
+    // Advanced by every sign-out and every disconnect: a flow that finds it changed after a
+    // wait stops.
+    quint64 m_flowGeneration = 0;
     int m_runningTasks = 0;
     // Set by cleanupBeforeExit: every flow stops at its next wait.
     bool m_exiting = false;
     int m_nodeStartsInFlight = 0;
     std::shared_ptr<CancelToken> m_nodeStartsSettled;
+    int m_tunnelTakeDowns = 0;
+    std::shared_ptr<OneShotEvent> m_tunnelTakeDownsEnded;
     // The running keep-alive and the node and device it probes; a reload that switches nodes
     // points them at the new node.
     std::shared_ptr<CancelToken> m_heartbeatCancel;

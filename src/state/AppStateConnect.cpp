@@ -4,6 +4,7 @@
 #include "CancelToken.h"
 #include "ConnectionLabels.h"
 #include "LocalizedError.h"
+#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "OrvaneRuntimeError.h"
 
@@ -16,8 +17,9 @@ namespace {
 const QString kConfigWrittenNote =
     QStringLiteral("协议配置已安全写入本机，临时文件会在连接成功后清理。");
 const QString kPollStopped = QStringLiteral("协议配置未就绪，已停止本次连接。");
-// What exit waits, at most, for a node start under way to be taken down again.
-constexpr std::chrono::milliseconds kExitStartWait{2500};
+// How long after the exit began it still waits for a node start under way: the shell quits
+// 3 s after asking, ready or not.
+constexpr std::chrono::milliseconds kExitDeadline{2500};
 
 bool isFlowStop(const std::exception_ptr& error) {
     try {
@@ -41,20 +43,21 @@ QString triedSummary(const QList<Endpoint>& tried) {
 
 // --- Connect ------------------------------------------------------------------------------
 
-QCoro::Task<void> AppState::connectWithFullPreparation(QString token) {
-    const quint64 generation = m_sessionGeneration;
-    // After exit or sign-out nothing new starts.
+QCoro::Task<void> AppState::connectWithFullPreparation(QString token, quint64 generation) {
+    // After exit, sign-out or disconnect nothing new starts.
     if (flowStopped(generation)) {
         co_return;
     }
+    QPointer<AppState> self(this);
     std::exception_ptr failure;
     try {
         co_await connectCandidates(token, generation);
     } catch (...) {
         failure = std::current_exception();
     }
-    // A stopped flow ends quietly: sign-out or exit has already taken the connection down.
-    if (failure && !isFlowStop(failure)) {
+    // A stopped flow ends quietly, whatever its step threw (a request in flight at a sign-out
+    // answers 401): the action that stopped it has taken the connection down.
+    if (failure && !isFlowStop(failure) && self && !flowStopped(generation)) {
         std::rethrow_exception(failure);
     }
 }
@@ -109,6 +112,8 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
         if (isFlowStop(failure)) {
             std::rethrow_exception(failure);
         }
+        // Stopped meanwhile: what the node met then is no failure of the node.
+        stopCheck();
         lastError = failure;
         const QString description = describeError(failure);
         // A node that had connected (its final device refresh failed) leaves nothing behind.
@@ -255,7 +260,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
                                                                     Device device,
                                                                     QString token) {
     QPointer<AppState> self(this);
-    const quint64 generation = m_sessionGeneration;
+    const quint64 generation = m_flowGeneration;
     appendLog(QStringLiteral("正在获取节点协议配置。"));
     QString segment = device.id;
     try {
@@ -355,8 +360,6 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
     }
 }
 
-// --- Reload (hot switch of the running node) -----------------------------------------------
-
 // --- Disconnect and exit -------------------------------------------------------------------
 
 QCoro::Task<void> AppState::runDisconnectSequence() {
@@ -402,6 +405,7 @@ QCoro::Task<void> AppState::runDisconnectSequence() {
 
 QCoro::Task<void> AppState::cleanupBeforeExit() {
     m_exiting = true;
+    const qint64 deadline = m_deps.monotonicClock() + kExitDeadline.count();
     stopConnectionHeartbeat();
     if (m_speedTimer) {
         m_speedTimer->stop();
@@ -409,28 +413,49 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
         m_speedTimer = nullptr;
     }
     QPointer<AppState> self(this);
+    std::shared_ptr<CancelToken> settled;
+    if (m_nodeStartsInFlight > 0) {
+        settled = std::make_shared<CancelToken>();
+        m_nodeStartsSettled = settled;
+    }
+    // Begun first: it also tells a node start under way to give up, which then takes itself
+    // down alongside the clean-up, not after it.
+    QCoro::Task<void> cleanup = m_tunnel.cleanupRuntimeArtifacts(false);
+    if (settled) {
+        const qint64 left = deadline - m_deps.monotonicClock();
+        if (left > 0 && !settled->isCancelled()) {
+            co_await sleepUnlessCancelled(m_deps.sleep(std::chrono::milliseconds(left)), settled);
+        }
+        if (!self) {
+            co_return;
+        }
+        m_nodeStartsSettled.reset();
+    }
     try {
-        co_await m_tunnel.cleanupRuntimeArtifacts(false);
+        co_await std::move(cleanup);
     } catch (...) {
         // Exit goes on whatever the clean-up met.
     }
     if (!self) {
         co_return;
     }
-    // A node start still under way takes itself down when it returns; wait for that.
-    if (m_nodeStartsInFlight > 0) {
-        auto settled = std::make_shared<CancelToken>();
-        m_nodeStartsSettled = settled;
-        co_await sleepFor(kExitStartWait, settled.get());
-        if (!self) {
-            co_return;
-        }
-        m_nodeStartsSettled.reset();
-    }
     m_activeTunnelMode.reset();
     setConnectedAt(std::nullopt);
     setAIProxyReady(false);
     setConnectionState(ConnectionState::Case::disconnected);
+}
+
+void AppState::beginTunnelTakeDown() {
+    if (m_tunnelTakeDowns++ == 0) {
+        m_tunnelTakeDownsEnded = std::make_shared<OneShotEvent>();
+    }
+}
+
+void AppState::endTunnelTakeDown() {
+    if (--m_tunnelTakeDowns == 0) {
+        const std::shared_ptr<OneShotEvent> ended = std::move(m_tunnelTakeDownsEnded);
+        ended->set();
+    }
 }
 
 void AppState::stopConnectionHeartbeat() {

@@ -2,6 +2,7 @@
 #include "AppState.h"
 
 #include "LocalizedError.h"
+#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "PreferenceKeys.h"
 #include "Preferences.h"
@@ -55,20 +56,37 @@ QCoro::Task<void> AppState::connect() {
     }
     m_connectInFlight = true;
     setIsBusy(true);
-    co_await runConnectSequence(*m_token);
+    const quint64 generation = m_flowGeneration;
+    QPointer<AppState> self(this);
+    // A take-down still running would switch the new connection's proxy off and clear its
+    // record when it ends: the connect begins once it is over.
+    while (m_tunnelTakeDowns > 0) {
+        const std::shared_ptr<OneShotEvent> ended = m_tunnelTakeDownsEnded;
+        co_await ended->wait();
+        if (!self) {
+            co_return;
+        }
+    }
+    if (!flowStopped(generation) && m_token) {
+        co_await runConnectSequence(*m_token);
+    }
     m_connectInFlight = false;
     setIsBusy(false);
 }
 
 QCoro::Task<void> AppState::runConnectSequence(QString token) {
     setAIProxyReady(false);
+    const quint64 generation = m_flowGeneration;
+    QPointer<AppState> self(this);
+    // Once a disconnect, sign-out or exit has stopped the flow, its failure is nobody's news.
+    auto stopped = [&self, this, generation] { return !self || flowStopped(generation); };
     std::exception_ptr failure;
     try {
-        co_await connectWithFullPreparation(token);
+        co_await connectWithFullPreparation(token, generation);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!failure) {
+    if (!failure || stopped()) {
         co_return;
     }
     try {
@@ -76,14 +94,22 @@ QCoro::Task<void> AppState::runConnectSequence(QString token) {
     } catch (...) {
         // The failure of the connect is what the user needs to see.
     }
+    if (stopped()) {
+        co_return;
+    }
     const QString description = describeError(failure);
     setConnectionState(ConnectionState::failed(description));
     co_await reportClientCrash(QStringLiteral("macos-connection"), description,
                                recentLogText(12));
+    if (stopped()) {
+        co_return;
+    }
     present(failure, QStringLiteral("连接失败"));
 }
 
 QCoro::Task<void> AppState::disconnect() {
+    // The user's disconnect wins: a connect or reload still running ends at its next step.
+    ++m_flowGeneration;
     setIsBusy(true);
     co_await runDisconnectSequence();
     setIsBusy(false);

@@ -4,32 +4,12 @@
 #include "CancelToken.h"
 #include "ConnectionLabels.h"
 #include "LocalizedError.h"
-#include "OneShotEvent.h"
 
 namespace orvane {
 
 namespace {
 
 constexpr int kRecoveryThreshold = 2;
-
-// The injected sleep, ended early by the token: a stopped loop does not linger.
-QCoro::Task<void> sleepUnlessCancelled(QCoro::Task<void> sleep,
-                                       std::shared_ptr<CancelToken> cancel) {
-    auto ended = std::make_shared<OneShotEvent>();
-    QObject::connect(cancel.get(), &CancelToken::cancelled, ended.get(), &OneShotEvent::set);
-    if (cancel->isCancelled()) {
-        co_return;
-    }
-    [](QCoro::Task<void> work, std::shared_ptr<OneShotEvent> done) -> QCoro::Task<void> {
-        try {
-            co_await std::move(work);
-        } catch (...) {
-            // A failed sleep only ends the wait.
-        }
-        done->set();
-    }(std::move(sleep), ended);
-    co_await ended->wait();
-}
 
 } // namespace
 
@@ -55,6 +35,7 @@ QCoro::Task<void> AppState::runHeartbeatLoop(QPointer<AppState> self, QUuid sess
                                              std::shared_ptr<CancelToken> cancel,
                                              std::chrono::milliseconds interval) {
     while (self && !cancel->isCancelled()) {
+        // Ended early by the token: a stopped loop does not linger.
         co_await sleepUnlessCancelled(self->m_deps.sleep(interval), cancel);
         if (!self || cancel->isCancelled()) {
             co_return;
@@ -164,7 +145,7 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     self->appendLog(QStringLiteral("正在自动修复连接，并切换到更稳定的节点。"));
 
     const QString token = *self->m_token;
-    const quint64 generation = self->m_sessionGeneration;
+    const quint64 generation = self->m_flowGeneration;
     std::exception_ptr failure;
     try {
         co_await self->recoverThroughCandidates(endpoint, device, token, generation);
@@ -175,8 +156,8 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
         co_return;
     }
     self->m_autoRecoveryInProgress = false;
-    bool stopped = false;
-    if (failure) {
+    bool stopped = self->flowStopped(generation);
+    if (failure && !stopped) {
         try {
             std::rethrow_exception(failure);
         } catch (const FlowStopped&) {
@@ -244,11 +225,10 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             appendLog(QStringLiteral("已自动切换到 ") + candidate.region + QLatin1Char(' ') +
                       candidate.name + QStringLiteral("。"));
             startConnectionHeartbeat(candidate, device);
-            std::exception_ptr syncFailure;
             try {
                 co_await syncDevices(token);
             } catch (...) {
-                syncFailure = std::current_exception(); // ignored: the switch worked
+                // Ignored: the switch worked.
             }
             stopCheck();
             co_return;
@@ -259,6 +239,8 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             throw;
         } catch (...) {
         }
+        // Stopped meanwhile: what the node met then is no failure of the node.
+        stopCheck();
         lastError = failure;
         const QString description = describeError(failure);
         recordEndpointFailure(candidate, description);

@@ -6,10 +6,26 @@
 #include "OrvaneAPIClient.h"
 #include "PreferenceKeys.h"
 #include "Preferences.h"
+#include "TunnelCoordinatorError.h"
 
 #include <QPointer>
 
 namespace orvane {
+
+namespace {
+
+// The reload failed and the previous configuration could not be put back: sing-box is gone.
+bool lostTheConnection(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const TunnelCoordinatorError& tunnelError) {
+        return tunnelError.errorCase() == TunnelCoordinatorError::Case::reloadRollbackFailed;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
 
 QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
     if (!m_token) {
@@ -29,6 +45,7 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
     const Endpoint endpoint = selectedEndpoint();
     const Device device = *m_currentDevice;
     const QString token = *m_token;
+    const quint64 generation = m_flowGeneration;
     QPointer<AppState> self(this);
     setIsBusy(true);
     appendLog(reason + QStringLiteral("，正在生成新配置。"));
@@ -59,11 +76,40 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
     if (!self) {
         co_return;
     }
-    if (failure && !stopped) {
-        const QString text =
-            QStringLiteral("配置热重载失败，当前连接保持不变：") + describeError(failure);
-        appendLog(text);
-        setAlertMessage(text);
+    // A disconnect, sign-out or exit meanwhile owns the connection: the reload says nothing.
+    if (failure && !stopped && !flowStopped(generation)) {
+        if (lostTheConnection(failure)) {
+            // Ended as a failure, like a system proxy that will not hold: the proxy still
+            // points at the dead port until the clean-up puts the user's setting back.
+            const QString description = describeError(failure);
+            ++m_flowGeneration;
+            stopConnectionHeartbeat();
+            setConnectedAt(std::nullopt);
+            setAIProxyReady(false);
+            m_activeTunnelMode.reset();
+            setConnectionState(ConnectionState::failed(description));
+            appendLog(description);
+            setAlertMessage(description);
+            beginTunnelTakeDown();
+            try {
+                co_await m_tunnel.cleanupRuntimeArtifacts(true);
+            } catch (...) {
+                // The state already says the connection ended.
+            }
+            if (!self) {
+                co_return;
+            }
+            endTunnelTakeDown();
+        } else {
+            // The old node still runs: a pick that could not be applied is undone.
+            if (m_heartbeatCancel && m_heartbeatEndpoint && m_selectedEndpointId == endpoint.id) {
+                setSelectedEndpointId(m_heartbeatEndpoint->id);
+            }
+            const QString text =
+                QStringLiteral("配置热重载失败，当前连接保持不变：") + describeError(failure);
+            appendLog(text);
+            setAlertMessage(text);
+        }
     }
     setIsBusy(false);
 }

@@ -317,7 +317,11 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         co_return;
     }
     step = co_await attempt(syncRoutePreferences(token));
-    if (step.failure && m_token == token) {
+    if (m_token != token) {
+        setIsBusy(false);
+        co_return;
+    }
+    if (step.failure) {
         appendLog(QStringLiteral("线路策略偏好暂不可用，继续使用本机偏好。"));
     }
     step = co_await attempt(syncTickets(token));
@@ -477,7 +481,7 @@ QCoro::Task<void> AppState::syncOrders(QString token) {
 }
 
 void AppState::logoutLocally() {
-    ++m_sessionGeneration;
+    ++m_flowGeneration;
     // Signing out must not leave the user's network pointing at a tunnel nobody controls.
     const bool tunnelUp = m_activeTunnelMode.has_value() || m_tunnel.activeMode().has_value() ||
                           m_connectInFlight;
@@ -502,6 +506,7 @@ void AppState::logoutLocally() {
 }
 
 QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
+    beginTunnelTakeDown();
     m_activeTunnelMode.reset();
     setAIProxyReady(false);
     QPointer<AppState> self(this);
@@ -511,9 +516,13 @@ QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (self && failure) {
+    if (!self) {
+        co_return;
+    }
+    if (failure) {
         appendLog(QStringLiteral("断开连接失败：") + describeError(failure));
     }
+    endTunnelTakeDown();
 }
 
 // --- Account flows -------------------------------------------------------------------------

@@ -21,6 +21,7 @@ public:
     }
     static void setAIRouteChoice(AppState& s, RouteRegionChoice c) { s.setAIRouteChoice(c); }
     static void setCurrentDevice(AppState& s, std::optional<Device> d) { s.setCurrentDevice(d); }
+    static void signOutLocally(AppState& s) { s.logoutLocally(); }
     static void setConnected(AppState& s) {
         s.setConnectionState(ConnectionState::Case::connected);
         s.m_activeTunnelMode = TunnelActivation::Mode::singBox;
@@ -258,6 +259,30 @@ TEST(AppStateSync, DeviceChoice) {
     }
 }
 
+TEST(AppStateSync, SignOutDuringARefreshSendsNothingMore) {
+    StateFixture f;
+    signInDemo(f);
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    f.service.clearRequests();
+    // Signs out as the route-preferences step applies its answer.
+    bool signedOut = false;
+    const auto hook = QObject::connect(&state, &AppState::routeCatalogChanged, [&] {
+        if (!signedOut) {
+            signedOut = true;
+            Access::signOutLocally(state);
+        }
+    });
+    runTask(state.refreshPrivateData());
+    QObject::disconnect(hook);
+    ASSERT_TRUE(signedOut);
+    EXPECT_EQ(f.service.requests().last().path, QStringLiteral("/api/client/route-preferences"));
+    EXPECT_TRUE(requestsTo(f.service, QStringLiteral("/tickets")).isEmpty());
+    EXPECT_TRUE(requestsTo(f.service, QStringLiteral("/orders")).isEmpty());
+    EXPECT_TRUE(state.tickets().isEmpty());
+    EXPECT_FALSE(state.isBusy());
+}
+
 TEST(AppStateAccount, SignInAndRegistrationSendNormalisedIdentity) {
     StateFixture f;
     AppState& state = f.makeState();
@@ -335,6 +360,88 @@ TEST(AppStateAccount, SignOut) {
     }
 }
 
+TEST(AppStateAccount, SignOutDuringAConnectEndsItQuietly) {
+    for (const bool atBind : {true, false}) {
+        SCOPED_TRACE(atBind ? "while binding the device"
+                            : "while refreshing devices once connected");
+        StateFixture f;
+        signInDemo(f);
+        AppState& state = f.makeState();
+        runTask(state.bootstrap());
+        qsizetype sentBefore = -1;
+        auto signOut = [&] {
+            if (sentBefore < 0) {
+                sentBefore = f.service.requests().size();
+                Access::signOutLocally(state);
+            }
+        };
+        QMetaObject::Connection hook;
+        if (atBind) {
+            hook = QObject::connect(&state, &AppState::logsChanged, [&] {
+                if (state.logs().first().message == QStringLiteral("正在绑定当前设备。")) {
+                    signOut();
+                }
+            });
+        } else {
+            // The service has ended the session: the refresh in flight answers 401.
+            f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+                DevService::Fault fault = faultOn("/devices", DevService::FaultKind::status, 401);
+                fault.method = QStringLiteral("GET");
+                f.service.addFault(fault);
+                co_return TunnelActivation{};
+            };
+            // The keep-alive starts just before that refresh is sent.
+            f.onSleep = [&](std::chrono::milliseconds d) {
+                if (d >= std::chrono::seconds(30)) {
+                    signOut();
+                }
+            };
+        }
+        runTask(state.toggleConnection());
+        QObject::disconnect(hook);
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+        ASSERT_GE(sentBefore, 0);
+
+        EXPECT_EQ(state.connectionState(), ConnectionState(ConnectionState::Case::disconnected));
+        EXPECT_FALSE(state.alertMessage());
+        EXPECT_FALSE(state.isBusy());
+        EXPECT_FALSE(f.tunnel->mode);
+        EXPECT_TRUE(f.service.crashReports().isEmpty());
+        for (const QJsonObject& report : f.service.connectionReports()) {
+            EXPECT_NE(report.value(QStringLiteral("status")).toString(), QStringLiteral("failed"));
+        }
+        EXPECT_EQ(state.endpointQualityStats().value(QStringLiteral("hk-01")).failedConnections, 0);
+        EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), atBind ? 0 : 1);
+        // Nothing goes out with the old token but the request the step was about to send.
+        EXPECT_EQ(f.service.requests().size() - sentBefore, atBind ? 0 : 1);
+    }
+}
+
+TEST(AppStateAccount, ConnectAfterSigningInAgainWaitsForTheSignOutsTakeDown) {
+    StateFixture f;
+    signInDemo(f);
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    OneShotEvent takenDown;
+    f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
+    runTask(state.logout());
+    runTask(state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo")));
+    ASSERT_TRUE(state.token().has_value());
+    f.tunnel->calls.clear();
+
+    QCoro::Task<void> press = state.toggleConnection();
+    EXPECT_TRUE(f.tunnel->calls.isEmpty());
+    takenDown.set();
+    runTask(std::move(press));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    ASSERT_FALSE(f.tunnel->calls.isEmpty());
+    EXPECT_EQ(f.tunnel->calls.first(), QStringLiteral("cleanup(1)"));
+    runTask(state.cleanupBeforeExit());
+}
+
 TEST(AppStateVersion, PolicyTextsAndTheConnectGate) {
     StateFixture f;
     AppState& state = f.makeState();
@@ -410,7 +517,6 @@ TEST(AppStateRoutes, CatalogAcceptanceAndAppRuleSummaries) {
     catalog.policies = {APIRoutePolicy{QStringLiteral("policy_custom"), QStringLiteral("自定义"),
                                        QString(), {}, {}}};
     Access::applyRouteCatalog(state, catalog);
-    const QString dot = QStringLiteral(" · ");
     EXPECT_EQ(state.routeAppRuleSummaries(),
               (QStringList{QStringLiteral("AI · app.b · 已安装 · AI 策略"),
                            QStringLiteral("AI · app.c · 未安装 · AI 策略"),
@@ -431,7 +537,6 @@ TEST(AppStateRoutes, CatalogAcceptanceAndAppRuleSummaries) {
     many << ai;
     Access::applyRouteCatalog(state, APIRouteCatalogResponse{many, catalog.policies});
     EXPECT_EQ(state.routeAppRuleSummaries().size(), 12);
-    Q_UNUSED(dot)
 }
 
 TEST(AppStateLinks, PurchasePagesAndNodePick) {

@@ -1,3 +1,4 @@
+#include "OneShotEvent.h"
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
@@ -307,6 +308,47 @@ TEST(ConnectFlow, DisconnectReportsAndStopsTheKeepAlive) {
               QStringLiteral("连接已断开。"));
 }
 
+TEST(ConnectFlow, DisconnectDuringTheConnectStopsIt) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->calls.clear();
+    // The device refresh that ends the connect fails; the user disconnects as the keep-alive
+    // starts, just before that refresh.
+    f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        DevService::Fault fault;
+        fault.method = QStringLiteral("GET");
+        fault.path = QStringLiteral("/devices");
+        fault.status = 503;
+        f.service.addFault(fault);
+        co_return TunnelActivation{};
+    };
+    bool pressed = false;
+    f.onSleep = [&](std::chrono::milliseconds duration) {
+        if (duration >= std::chrono::seconds(30) && !pressed) {
+            pressed = true;
+            state.spawn(state.toggleConnection());
+        }
+    };
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+    ASSERT_TRUE(pressed);
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_FALSE(state.isBusy());
+    EXPECT_FALSE(state.alertMessage());
+    EXPECT_FALSE(f.tunnel->mode);
+    EXPECT_EQ(f.tunnel->calls,
+              QStringList({"cleanup(1)", "connect(hk-01,0)", QStringLiteral("disconnect")}));
+    const auto reports = f.service.connectionReports();
+    ASSERT_EQ(reports.size(), 2);
+    EXPECT_EQ(reportLine(reports[0]), QStringList({"connected", "hk-01", "connected", "OK"}));
+    EXPECT_EQ(reportLine(reports[1]), QStringList({"disconnected", "hk-01", "rollback", "OK"}));
+    EXPECT_EQ(state.endpointQualityStats().value(QStringLiteral("hk-01")).failedConnections, 0);
+    EXPECT_TRUE(f.service.crashReports().isEmpty());
+    EXPECT_EQ(f.longSleepsStarted, 1);
+}
+
 TEST(ConnectFlow, ExitDuringNodeStartTakesItDownAndStartsNothing) {
     StateFixture f;
     AppState& state = signedIn(f);
@@ -350,6 +392,38 @@ TEST(ConnectFlow, ExitDuringPollingStopsAtTheNextWait) {
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
     EXPECT_TRUE(f.service.connectionReports().isEmpty());
     EXPECT_TRUE(f.service.crashReports().isEmpty());
+}
+
+TEST(ConnectFlow, ExitWaitsForANodeStartOnlyUntilItsDeadline) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    // A start that notices the exit late, and an exit clean-up that takes 800 ms.
+    OneShotEvent startEnds;
+    f.tunnel->onConnect = [&startEnds](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        co_await startEnds.wait();
+        co_return TunnelActivation{};
+    };
+    f.tunnel->onCleanup = [&f](bool allowAuthorization) -> QCoro::Task<void> {
+        if (!allowAuthorization) {
+            f.monotonicMs += 800;
+        }
+        co_return;
+    };
+    QCoro::Task<void> press = state.toggleConnection();
+    ASSERT_TRUE(
+        waitUntil([&] { return !f.tunnel->calls.filter(QStringLiteral("connect(")).isEmpty(); }));
+    f.sleeps.clear();
+    runTask(state.cleanupBeforeExit());
+    // The exit has 2.5 s in all: after its clean-up, the start gets what is left.
+    EXPECT_EQ(f.sleeps, QList<std::chrono::milliseconds>{std::chrono::milliseconds(1700)});
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+
+    startEnds.set();
+    runTask(std::move(press));
+    EXPECT_EQ(f.tunnel->calls.last(), QStringLiteral("cleanup(0)"));
+    EXPECT_FALSE(f.tunnel->mode);
+    EXPECT_TRUE(f.service.connectionReports().isEmpty());
+    EXPECT_EQ(f.longSleepsStarted, 0);
 }
 
 TEST(ConnectFlow, FailedDeviceRefreshAfterConnectingLeavesNothingRunning) {

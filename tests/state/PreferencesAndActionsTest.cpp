@@ -1,6 +1,7 @@
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
+#include "TunnelCoordinatorError.h"
 #include "WaitUntil.h"
 
 #include <QCoreApplication>
@@ -81,6 +82,57 @@ TEST(ConnectionPreferences, ModeChangesReloadInPlaceAndFailuresKeepTheConnection
     EXPECT_TRUE(f.preferences->boolValue(QStringLiteral("orvane.aiEnhancedModeEnabled")).value());
     EXPECT_FALSE(state.isBusy());
     runTask(state.cleanupBeforeExit());
+}
+
+TEST(ConnectionPreferences, FailedReloadAfterANodePickKeepsTheRunningNode) {
+    StateFixture f;
+    AppState& state = connected(f);
+    ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    f.tunnel->onReload = failReload;
+    for (const Endpoint& endpoint : state.endpoints()) {
+        if (endpoint.id == QStringLiteral("sg-01")) {
+            state.selectEndpointFromMenu(endpoint);
+        }
+    }
+    settle(state);
+    EXPECT_EQ(f.tunnel->calls, QStringList{QStringLiteral("reload(sg-01)")});
+    EXPECT_EQ(state.alertMessage(),
+              QStringLiteral("配置热重载失败，当前连接保持不变：sing-box 配置校验失败"));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+
+    // The disconnect names the node that ran.
+    runTask(state.toggleConnection());
+    EXPECT_EQ(f.service.connectionReports().last().value(QStringLiteral("endpointId")).toString(),
+              QStringLiteral("hk-01"));
+}
+
+TEST(ConnectionPreferences, ReloadThatLostTheConnectionEndsIt) {
+    StateFixture f;
+    f.preferences->setBool(QStringLiteral("orvane.aiEnhancedModeEnabled"), true);
+    AppState& state = connected(f);
+    ASSERT_TRUE(state.aiProxyReady());
+    const QString node = state.selectedEndpoint().id;
+    f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
+        throw TunnelCoordinatorError::reloadRollbackFailed(QStringLiteral("sing-box 配置校验失败"));
+        co_return;
+    };
+    state.setOutboundMode(OutboundMode::global);
+    settle(state);
+
+    const QString text =
+        QStringLiteral("配置热重载失败且未能恢复原配置，连接已中断：sing-box 配置校验失败");
+    EXPECT_EQ(state.connectionState(), ConnectionState::failed(text));
+    EXPECT_EQ(state.alertMessage(), text);
+    EXPECT_EQ(f.logMessages().first(), text);
+    EXPECT_FALSE(state.connectedAt());
+    EXPECT_FALSE(state.aiProxyReady());
+    EXPECT_FALSE(state.isBusy());
+    // The runtime is cleaned up, which puts the user's proxy back, and the keep-alive ends.
+    EXPECT_EQ(f.tunnel->calls,
+              (QStringList{QStringLiteral("reload(%1)").arg(node), QStringLiteral("cleanup(1)")}));
+    EXPECT_FALSE(f.tunnel->mode);
+    EXPECT_TRUE(waitUntil([&state] { return state.runningTaskCount() == 0; }));
 }
 
 TEST(ConnectionPreferences, SystemProxySwitchRollsBackWhenRefused) {
