@@ -288,6 +288,31 @@ TEST(ConnectFlow, SystemProxyFailureEndsTheConnection) {
     EXPECT_EQ(f.longSleepsStarted, 1);
 }
 
+TEST(ConnectFlow, ConnectPressedDuringTheKeepAlivesTakeDownWaitsForIt) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+        co_return TunnelHealthCheck{false, QStringLiteral("系统代理未生效：重新设置后仍为空。")};
+    };
+    OneShotEvent cleanedUp;
+    f.tunnel->onCleanup = [&cleanedUp](bool) -> QCoro::Task<void> { co_await cleanedUp.wait(); };
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return f.tunnel->calls.last() == QStringLiteral("cleanup(1)"); }));
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::failed);
+
+    // The user presses connect while the failed connection is still being taken down.
+    f.tunnel->onCleanup = nullptr;
+    const qsizetype before = f.tunnel->calls.size();
+    QCoro::Task<void> press = state.toggleConnection();
+    EXPECT_EQ(f.tunnel->calls.size(), before);
+    cleanedUp.set();
+    runTask(std::move(press));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    runTask(state.cleanupBeforeExit());
+}
+
 TEST(ConnectFlow, DisconnectReportsAndStopsTheKeepAlive) {
     StateFixture f;
     AppState& state = signedIn(f);
