@@ -1,3 +1,4 @@
+#include "ChildProcesses.h"
 #include "EngineTunnel.h"
 #include "IsolatedRuntimeProfile.h"
 #include "RunTask.h"
@@ -96,6 +97,29 @@ int processesMentioning(const QString& text) {
     return count;
 }
 
+// The state over the real engine with `paths` (sing-box the stand-in, waits instant), signed in
+// as the demo user. A failed assertion must not leave the stand-in running.
+class SignedInOverTheEngine {
+public:
+    SignedInOverTheEngine(StateFixture& f, ToolPaths paths) {
+        paths.singBoxCandidates = {StandinFixture::binDir() + QStringLiteral("/sing-box")};
+        const QString probe = f.service.rootURL() + QStringLiteral("/generate_204");
+        auto coordinator = std::make_unique<TunnelCoordinator>(
+            paths, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
+            isolatedRuntimeProfile(f.home.root()));
+        coordinator->setSleepFunction(
+            [](std::chrono::milliseconds) -> QCoro::Task<void> { co_return; });
+        engine = coordinator.get();
+        state = &f.makeState(std::make_unique<EngineTunnel>(std::move(coordinator)));
+        runTask(state->login(QString::fromLatin1(DevService::kDemoEmail),
+                             QString::fromLatin1(DevService::kDemoPassword)));
+    }
+    ~SignedInOverTheEngine() { endOwnChildren(); }
+
+    TunnelCoordinator* engine = nullptr;
+    AppState* state = nullptr;
+};
+
 } // namespace
 
 // The one-click connect with the real engine: sing-box and the macOS tools are stand-ins on this
@@ -104,27 +128,13 @@ TEST(ConnectEndToEnd, ConnectReportsAndDisconnectPutsTheMachineBack) {
     StandinFixture tools;
     tools.writeNetwork(usersNetwork());
     StateFixture f;
-    const QString probe = f.service.rootURL() + QStringLiteral("/generate_204");
     ToolPaths paths = ToolPaths::platformDefaults();
     paths.networksetup = tools.tool("networksetup");
     paths.scutil = tools.tool("scutil");
     paths.osascript = tools.tool("osascript");
-    paths.singBoxCandidates = {StandinFixture::binDir() + QStringLiteral("/sing-box")};
-    auto coordinator = std::make_unique<TunnelCoordinator>(
-        paths, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
-        isolatedRuntimeProfile(f.home.root()));
-    coordinator->setSleepFunction(
-        [](std::chrono::milliseconds) -> QCoro::Task<void> { co_return; });
-    TunnelCoordinator& engine = *coordinator;
-    // A failed assertion must not leave the stand-in running.
-    const std::shared_ptr<void> killer(nullptr, [&engine](void*) {
-        if (const auto pid = engine.singBox().childPid()) {
-            ::kill(static_cast<pid_t>(*pid), SIGKILL);
-        }
-    });
-    AppState& state = f.makeState(std::make_unique<EngineTunnel>(std::move(coordinator)));
-    runTask(state.login(QString::fromLatin1(DevService::kDemoEmail),
-                        QString::fromLatin1(DevService::kDemoPassword)));
+    SignedInOverTheEngine app(f, paths);
+    AppState& state = *app.state;
+    TunnelCoordinator& engine = *app.engine;
     ASSERT_TRUE(state.token().has_value());
     const QJsonObject before = tools.readNetwork();
 
@@ -164,27 +174,14 @@ TEST(ConnectEndToEnd, ConnectReportsAndDisconnectPutsTheMachineBack) {
 TEST(ConnectEndToEnd, AMissingSystemToolStopsAtTheFirstNode) {
     StandinFixture tools;
     StateFixture f;
-    const QString probe = f.service.rootURL() + QStringLiteral("/generate_204");
     ToolPaths paths = ToolPaths::platformDefaults();
     const QString missing = f.home.root() + QStringLiteral("/absent/networksetup");
     paths.networksetup = missing;
     paths.scutil = tools.tool("scutil");
     paths.osascript = tools.tool("osascript");
-    paths.singBoxCandidates = {StandinFixture::binDir() + QStringLiteral("/sing-box")};
-    auto coordinator = std::make_unique<TunnelCoordinator>(
-        paths, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
-        isolatedRuntimeProfile(f.home.root()));
-    coordinator->setSleepFunction(
-        [](std::chrono::milliseconds) -> QCoro::Task<void> { co_return; });
-    TunnelCoordinator& engine = *coordinator;
-    const std::shared_ptr<void> killer(nullptr, [&engine](void*) {
-        if (const auto pid = engine.singBox().childPid()) {
-            ::kill(static_cast<pid_t>(*pid), SIGKILL);
-        }
-    });
-    AppState& state = f.makeState(std::make_unique<EngineTunnel>(std::move(coordinator)));
-    runTask(state.login(QString::fromLatin1(DevService::kDemoEmail),
-                        QString::fromLatin1(DevService::kDemoPassword)));
+    SignedInOverTheEngine app(f, paths);
+    AppState& state = *app.state;
+    TunnelCoordinator& engine = *app.engine;
     ASSERT_TRUE(state.token().has_value());
 
     runTask(state.toggleConnection());
