@@ -29,11 +29,7 @@ ApplicationShell::ApplicationShell(AppState& state, Options options, QObject* pa
     auto* root = new RootView(state);
     m_window = new MainWindow(root);
     m_window->setCloseHides(m_options.trayAvailable);
-    connect(root, &RootView::windowRequested, this, [this] {
-        m_window->show();
-        m_window->raise();
-        m_window->activateWindow();
-    });
+    connect(root, &RootView::windowRequested, this, &ApplicationShell::bringWindowForward);
     connect(m_window, &MainWindow::quitRequested, this, &ApplicationShell::requestQuit);
     connect(m_window, &MainWindow::shown, this, &ApplicationShell::windowShown);
 
@@ -68,6 +64,13 @@ void ApplicationShell::showDashboard() {
     if (m_state) {
         m_state->setSelectedPage(AppPage::home);
     }
+    bringWindowForward();
+}
+
+void ApplicationShell::bringWindowForward() {
+    // show() alone leaves a minimised window iconic, and a desktop without a task bar has no
+    // other way back to it.
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
