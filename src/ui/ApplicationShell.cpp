@@ -35,7 +35,7 @@ ApplicationShell::ApplicationShell(AppState& state, Options options, QObject* pa
 
     m_menuBarEntry = new TrayEntry(&state, &MenuBarMenuModel::build, &MenuBarMenuModel::toolTip,
                                    {[this] { showDashboard(); }, [this] { requestQuit(); }},
-                                   TrayIconImage::icon(), m_options.trayAvailable, this);
+                                   TrayIconImage::menuBarIcon(), m_options.trayAvailable, this);
 
     if (m_options.handleSignals) {
         m_signals = new SignalPipe(this);
@@ -57,7 +57,7 @@ void ApplicationShell::windowShown() {
     m_statusEntry =
         new TrayEntry(m_state.data(), &StatusMenuModel::build, &StatusMenuModel::toolTip,
                       {[this] { showDashboard(); }, [this] { requestQuit(); }},
-                      TrayIconImage::icon(), m_options.trayAvailable, this);
+                      TrayIconImage::statusIcon(), m_options.trayAvailable, this);
 }
 
 void ApplicationShell::showDashboard() {

@@ -231,6 +231,9 @@ TEST_F(ShellTest, WithATrayCloseHidesAndShowDashboardBringsTheHomePageBack) {
     settle();
     TrayEntry* status = shell->statusEntry();
     ASSERT_NE(status, nullptr);
+    // Two icons in the tray, told apart without hovering.
+    EXPECT_NE(status->icon().pixmap(18).toImage(),
+              shell->menuBarEntry()->icon().pixmap(18).toImage());
     EXPECT_EQ(shell->window()->size(), MainWindow::kDefaultSize);
     EXPECT_EQ(shell->window()->minimumSize(), MainWindow::kMinimumSize);
     EXPECT_EQ(shell->window()->windowTitle(), QStringLiteral("Orvane"));
