@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # make run: a development build of the application against the local service and the tool
 # stand-ins, in profile folders of its own, so nothing of this machine's own proxy settings is
-# touched. With a display it shows the window; without one (or with --headless) it signs the
-# demo account in, lets the application connect by itself, asks it to quit, checks that it left
-# the machine as it found it, then kills a connected application with -9 and checks that the
-# next start puts everything back. Exits non-zero when any check fails.
+# touched. With a display it shows the window, signed out: the local service starts empty, so a
+# session kept from an earlier run is dropped (the rest of the profile stays). Without a display
+# (or with --headless) it signs the demo account in, lets the application connect by itself,
+# checks that a second start hands over to it and leaves it be, asks it to quit, checks that it
+# left the machine as it found it, then kills a connected application with -9 and checks that
+# the next start puts everything back. Exits non-zero when any check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -70,6 +72,14 @@ if [ $headless -eq 1 ]; then
 elif [ -z "${XAUTHORITY:-}" ] && [ -f "$real_home/.Xauthority" ]; then
     # The display's credentials stay where the session keeps them.
     export XAUTHORITY=$real_home/.Xauthority
+fi
+PREFERENCES=$XDG_CONFIG_HOME/Orvane/preferences.json
+if [ $headless -eq 0 ] && [ -f "$PREFERENCES" ] &&
+    jq -e 'has("orvane.sessionToken")' "$PREFERENCES" >/dev/null 2>&1; then
+    # The service is new and knows no earlier session: a kept token would only greet the user
+    # with an expired sign-in.
+    (umask 077 && jq 'del(."orvane.sessionToken")' "$PREFERENCES" >"$PREFERENCES.new")
+    mv "$PREFERENCES.new" "$PREFERENCES"
 fi
 
 # --- the local service ------------------------------------------------------------------------
@@ -175,6 +185,19 @@ fi
 [ "$(proxy_settings)" != "$before" ] && ok "while connected the system proxy points at the local proxy" \
     || fail "the system proxy did not change while connected"
 [ -n "$(sing_box_pids)" ] && ok "sing-box runs while connected" || fail "no sing-box while connected"
+
+echo "== a second start while the first runs"
+settings_before_second=$(proxy_settings)
+sing_box_before_second=$(sing_box_pids)
+second_status=0
+timeout 30 "$APP" >>"$LOGS/orvane-second.log" 2>&1 || second_status=$?
+[ $second_status -eq 0 ] && ok "the second start handed over and ended with status 0" \
+    || fail "the second start ended with status $second_status"
+kill -0 "$app_pid" 2>/dev/null && ok "the first instance still runs" || fail "the first instance is gone"
+[ "$(sing_box_pids)" = "$sing_box_before_second" ] && ok "its sing-box runs on untouched" \
+    || fail "sing-box changed: before $sing_box_before_second, now $(sing_box_pids)"
+[ "$(proxy_settings)" = "$settings_before_second" ] && ok "the proxy settings are untouched" \
+    || fail "the proxy settings changed during the second start"
 stop_app
 
 echo "== Request log"

@@ -29,17 +29,13 @@ ApplicationShell::ApplicationShell(AppState& state, Options options, QObject* pa
     auto* root = new RootView(state);
     m_window = new MainWindow(root);
     m_window->setCloseHides(m_options.trayAvailable);
-    connect(root, &RootView::windowRequested, this, [this] {
-        m_window->show();
-        m_window->raise();
-        m_window->activateWindow();
-    });
+    connect(root, &RootView::windowRequested, this, &ApplicationShell::bringWindowForward);
     connect(m_window, &MainWindow::quitRequested, this, &ApplicationShell::requestQuit);
     connect(m_window, &MainWindow::shown, this, &ApplicationShell::windowShown);
 
     m_menuBarEntry = new TrayEntry(&state, &MenuBarMenuModel::build, &MenuBarMenuModel::toolTip,
                                    {[this] { showDashboard(); }, [this] { requestQuit(); }},
-                                   TrayIconImage::icon(), m_options.trayAvailable, this);
+                                   TrayIconImage::menuBarIcon(), m_options.trayAvailable, this);
 
     if (m_options.handleSignals) {
         m_signals = new SignalPipe(this);
@@ -61,13 +57,20 @@ void ApplicationShell::windowShown() {
     m_statusEntry =
         new TrayEntry(m_state.data(), &StatusMenuModel::build, &StatusMenuModel::toolTip,
                       {[this] { showDashboard(); }, [this] { requestQuit(); }},
-                      TrayIconImage::icon(), m_options.trayAvailable, this);
+                      TrayIconImage::statusIcon(), m_options.trayAvailable, this);
 }
 
 void ApplicationShell::showDashboard() {
     if (m_state) {
         m_state->setSelectedPage(AppPage::home);
     }
+    bringWindowForward();
+}
+
+void ApplicationShell::bringWindowForward() {
+    // show() alone leaves a minimised window iconic, and a desktop without a task bar has no
+    // other way back to it.
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();

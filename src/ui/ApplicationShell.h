@@ -48,6 +48,7 @@ public:
 
 private:
     void windowShown();
+    void bringWindowForward();
     void exitNow();
 
     QPointer<AppState> m_state;

@@ -26,12 +26,11 @@ QLineEdit* makeField(const QString& placeholder, QWidget* parent) {
     field->setPlaceholderText(placeholder);
     field->setFont(Typography::font(13, QFont::Normal));
     field->setMinimumHeight(34);
-    field->setStyleSheet(QStringLiteral(
-        "QLineEdit { background: white; border: 1px solid %1; border-radius: 6px;"
-        " padding: 0 8px; color: %2; }"
-        "QLineEdit:focus { border-color: %3; }")
-                             .arg(Palette::line().name(), Palette::ink().name(),
-                                  Palette::blue().name()));
+    field->setStyleSheet(
+        QStringLiteral("QLineEdit { background: white; border: 1px solid %1; border-radius: 6px;"
+                       " padding: 0 8px; color: %2; }"
+                       "QLineEdit:focus { border-color: %3; }")
+            .arg(Palette::line().name(), Palette::ink().name(), Palette::blue().name()));
     return field;
 }
 } // namespace
@@ -227,8 +226,7 @@ void AuthView::startCodeCooldown() {
     static_cast<void>(countDown(this, generation, m_sleep));
 }
 
-QCoro::Task<void> AuthView::countDown(QPointer<AuthView> self, quint64 generation,
-                                      Sleep sleep) {
+QCoro::Task<void> AuthView::countDown(QPointer<AuthView> self, quint64 generation, Sleep sleep) {
     for (int value = kCooldownSeconds - 1; value >= 0; --value) {
         co_await sleep(std::chrono::seconds(1));
         if (!self || self->m_cooldownGeneration != generation) {
@@ -239,13 +237,10 @@ QCoro::Task<void> AuthView::countDown(QPointer<AuthView> self, quint64 generatio
     }
 }
 
-void AuthView::hideEvent(QHideEvent* event) {
-    // The countdown does not outlive the sheet.
-    ++m_cooldownGeneration;
-    QDialog::hideEvent(event);
-}
-
 void AuthView::done(int result) {
+    // The countdown ends with the sheet's dismissal only: a minimised window hides the sheet
+    // too, and it must count on once restored.
+    ++m_cooldownGeneration;
     QDialog::done(result);
     // Escape or the window's close button: the state stops asking for the sheet.
     if (result == QDialog::Rejected && m_state.showAuthSheet()) {

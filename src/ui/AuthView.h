@@ -47,7 +47,6 @@ public:
     PlainTextButton* modeSwitch() const { return m_modeSwitch; }
 
 protected:
-    void hideEvent(QHideEvent* event) override;
     void done(int result) override;
 
 private:
@@ -57,8 +56,7 @@ private:
     void startCodeCooldown();
     static QCoro::Task<void> sendCode(QPointer<AuthView> self, QPointer<AppState> state,
                                       QString identity);
-    static QCoro::Task<void> countDown(QPointer<AuthView> self, quint64 generation,
-                                       Sleep sleep);
+    static QCoro::Task<void> countDown(QPointer<AuthView> self, quint64 generation, Sleep sleep);
 
     AppState& m_state;
     Sleep m_sleep;

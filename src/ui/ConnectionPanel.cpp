@@ -41,6 +41,7 @@ ConnectionPanel::ConnectionPanel(AppState& state, Clock now, QWidget* parent)
     auto* header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 12);
     header->addLayout(titleStack, 1);
+    m_plan->setMaximumWidth(Pill::kHeaderMaximumWidth);
     header->addWidget(m_plan, 0, Qt::AlignTop);
 
     m_note->setMaxLines(2);
@@ -75,8 +76,7 @@ ConnectionPanel::ConnectionPanel(AppState& state, Clock now, QWidget* parent)
     connect(m_modes, &SegmentedControl::segmentClicked, this,
             [this](int index) { m_state.setOutboundMode(homeModes().at(index)); });
     connect(&state, &AppState::connectionStateChanged, this, &ConnectionPanel::refreshConnection);
-    connect(&state, &AppState::connectionDetailsChanged, this,
-            &ConnectionPanel::refreshConnection);
+    connect(&state, &AppState::connectionDetailsChanged, this, &ConnectionPanel::refreshConnection);
     connect(&state, &AppState::busyChanged, this, &ConnectionPanel::refreshConnection);
     connect(&state, &AppState::endpointsChanged, this, &ConnectionPanel::refreshEndpoint);
     connect(&state, &AppState::selectedEndpointChanged, this, &ConnectionPanel::refreshEndpoint);
@@ -144,7 +144,7 @@ void ConnectionPanel::refreshConnection() {
 void ConnectionPanel::refreshEndpoint() {
     const Endpoint endpoint = m_state.selectedEndpoint();
     m_node->setValue(endpoint.region);
-    m_latency->setValue(QString::number(endpoint.latencyMs) + QStringLiteral(" ms"));
+    m_latency->setValue(QString::number(endpoint.latencyMs) + QStringLiteral("\u00A0ms"));
 }
 
 void ConnectionPanel::refreshAccount() {

@@ -23,8 +23,7 @@ int ContentScrollArea::contentHeight() const {
     }
     // The width the content gets when it fits, that is without a scroll bar.
     const int w = width() > 0 ? width() : content->sizeHint().width();
-    return content->hasHeightForWidth() ? content->heightForWidth(w)
-                                        : content->sizeHint().height();
+    return content->hasHeightForWidth() ? content->heightForWidth(w) : content->sizeHint().height();
 }
 
 QSize ContentScrollArea::sizeHint() const {
@@ -37,6 +36,13 @@ QSize ContentScrollArea::minimumSizeHint() const {
 
 void ContentScrollArea::contentChanged() {
     updateGeometry();
+}
+
+void ContentScrollArea::setFloor(int minimumHeight) {
+    if (minimumHeight != m_minimumHeight) {
+        m_minimumHeight = minimumHeight;
+        updateGeometry();
+    }
 }
 
 } // namespace orvane

@@ -16,6 +16,8 @@ public:
 
     // Call when the content's height may have changed.
     void contentChanged();
+    // The height it gives way down to (or the content's, when less).
+    void setFloor(int minimumHeight);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

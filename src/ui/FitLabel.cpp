@@ -13,6 +13,23 @@ namespace orvane {
 namespace {
 constexpr double kScaleStep = 0.02;
 const QChar kEllipsis(0x2026);
+const QChar kNoBreakSpace(0x00A0);
+
+bool isSeparator(QChar c) {
+    return c == QChar(0x00B7) || c == QChar(0x2022) || c == QLatin1Char('/');
+}
+
+// A separator between spaces (" · ", " / ") goes to the next line with the part after it,
+// never stays behind at a line's end. One space for another: the runs' ranges hold.
+QString keepSeparatorsWithNext(QString text) {
+    for (qsizetype i = 1; i + 1 < text.size(); ++i) {
+        if (isSeparator(text[i]) && text[i - 1] == QLatin1Char(' ') &&
+            text[i + 1] == QLatin1Char(' ')) {
+            text[i + 1] = kNoBreakSpace;
+        }
+    }
+    return text;
+}
 } // namespace
 
 FitLabel::FitLabel(int pixelSize, const QColor& color, QWidget* parent)
@@ -87,6 +104,33 @@ int FitLabel::currentLineCount() const {
     return fitFor(width()).lineCount;
 }
 
+QStringList FitLabel::shownLines() const {
+    QStringList lines;
+    const Fit& fit = fitFor(width());
+    if (fit.layout) {
+        for (int i = 0; i < fit.layout->lineCount(); ++i) {
+            const QTextLine line = fit.layout->lineAt(i);
+            lines << fit.layout->text().mid(line.textStart(), line.textLength());
+        }
+    }
+    return lines;
+}
+
+bool FitLabel::fitsAtFullSize(const QString& text, int width) const {
+    auto layout = makeLayout(text, m_font, 0);
+    layout->beginLayout();
+    int lines = 0;
+    bool fits = true;
+    for (QTextLine line = layout->createLine(); line.isValid() && fits;
+         line = layout->createLine()) {
+        line.setLineWidth(std::max(width, 1));
+        fits = (m_maxLines <= 0 || ++lines <= m_maxLines) &&
+               line.naturalTextWidth() <= std::max(width, 1) + 0.5;
+    }
+    layout->endLayout();
+    return fits;
+}
+
 void FitLabel::changed() {
     m_fit = Fit{};
     m_hfwWidth = -1;
@@ -96,7 +140,7 @@ void FitLabel::changed() {
 
 std::shared_ptr<QTextLayout> FitLabel::makeLayout(const QString& text, const QFont& font,
                                                   int runOffset) const {
-    auto layout = std::make_shared<QTextLayout>(text, font);
+    auto layout = std::make_shared<QTextLayout>(keepSeparatorsWithNext(text), font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout->setTextOption(option);

@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTextLayout>
 #include <QWidget>
 
@@ -12,7 +13,8 @@
 namespace orvane {
 
 // A text of one or more coloured runs that wraps up to a line limit, then shrinks down to a
-// minimum scale, then elides its last line. Repaints only when its text or colours change.
+// minimum scale, then elides its last line. A separator (" · ", " / ") wraps together with the
+// part after it. Repaints only when its text or colours change.
 class FitLabel : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +40,10 @@ public:
     // The scale the last layout settled on (1 when the text fits as is).
     double currentScale() const;
     int currentLineCount() const;
+    // The lines as shown at its width, elided where it does not fit.
+    QStringList shownLines() const;
+    // Whether `text` would fit `width` within the line limit, unscaled and unelided.
+    bool fitsAtFullSize(const QString& text, int width) const;
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;

@@ -14,8 +14,10 @@
 namespace orvane {
 
 namespace {
-// Enough for a couple of entries, whatever the nodes above take.
+// Enough for a couple of entries beside the expanded nodes. Beside the collapsed ones, which
+// keep both their rows in view, the log gives way first.
 constexpr int kMinimumListHeight = 110;
+constexpr int kYieldingListHeight = 0;
 } // namespace
 
 LogPanel::LogPanel(AppState& state, QWidget* parent)
@@ -30,7 +32,6 @@ LogPanel::LogPanel(AppState& state, QWidget* parent)
     rowsLayout->setSpacing(8);
     rowsLayout->addStretch(1);
     m_scroll = new ContentScrollArea(m_rowsBox, kMinimumListHeight, this);
-    m_scroll->setMinimumHeight(kMinimumListHeight);
     m_scroll->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
 
     auto* layout = new QVBoxLayout(this);
@@ -69,6 +70,7 @@ void LogPanel::refreshRows() {
         m_expand->setText(expandTitle);
         m_expand->updateGeometry();
     }
+    m_scroll->setFloor(m_state.nodesExpanded() ? kMinimumListHeight : kYieldingListHeight);
     const QList<LogEntry> entries = m_state.visibleLogs();
     auto* rowsLayout = static_cast<QVBoxLayout*>(m_rowsBox->layout());
     while (m_rows.size() < entries.size()) {

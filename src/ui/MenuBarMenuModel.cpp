@@ -18,10 +18,10 @@ QList<MenuEntry> MenuBarMenuModel::build(const AppState* state) {
         MenuEntry::separator(),
         MenuEntry::toggle(QStringLiteral("实时显示网速"), state && state->showMenuBarSpeed(),
                           MenuCommand::toggleMenuBarSpeed),
-        MenuEntry::menu(QStringLiteral("出站模式：") + outboundModeTitle(mode),
-                        StatusMenuModel::outboundModeEntries(state)),
-        MenuEntry::menu(StatusMenuModel::routeTitle(state),
-                        StatusMenuModel::endpointEntries(state)),
+        MenuEntry::choice(QStringLiteral("出站模式：") + outboundModeTitle(mode),
+                          StatusMenuModel::outboundModeEntries(state)),
+        MenuEntry::choice(StatusMenuModel::routeTitle(state),
+                          StatusMenuModel::endpointEntries(state)),
     };
     entries << StatusMenuModel::preferenceEntries(state, QStringLiteral("菜单手动重载配置"));
     entries << MenuEntry::action(QStringLiteral("退出"), MenuCommand::quit);

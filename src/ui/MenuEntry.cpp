@@ -40,4 +40,10 @@ MenuEntry MenuEntry::menu(QString title, QList<MenuEntry> entries) {
     return e;
 }
 
+MenuEntry MenuEntry::choice(QString title, QList<MenuEntry> entries) {
+    MenuEntry e = menu(std::move(title), std::move(entries));
+    e.exclusive = true;
+    return e;
+}
+
 } // namespace orvane

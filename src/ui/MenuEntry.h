@@ -31,15 +31,16 @@ struct MenuEntry {
     bool checked = false;
     MenuCommand command = MenuCommand::none;
     QString payload;
-    // Where the part shown in green starts (the latency of a node); -1: none.
-    qsizetype accentFrom = -1;
     QList<MenuEntry> submenu;
+    // A submenu whose checkable items are one choice of many: one exclusive group, radio marks.
+    bool exclusive = false;
 
     static MenuEntry label(QString title);
     static MenuEntry action(QString title, MenuCommand command, QString payload = {});
     static MenuEntry toggle(QString title, bool checked, MenuCommand command);
     static MenuEntry separator();
     static MenuEntry menu(QString title, QList<MenuEntry> entries);
+    static MenuEntry choice(QString title, QList<MenuEntry> entries);
 };
 
 } // namespace orvane

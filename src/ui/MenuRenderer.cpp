@@ -1,6 +1,7 @@
 #include "MenuRenderer.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QMenu>
 
 namespace orvane {
@@ -18,6 +19,15 @@ void MenuRenderer::render(QMenu& menu, const QList<MenuEntry>& entries, const Ha
         case MenuEntry::Kind::submenu: {
             auto* submenu = new QMenu(entry.text, &menu);
             render(*submenu, entry.submenu, handler);
+            if (entry.exclusive) {
+                auto* group = new QActionGroup(submenu);
+                group->setExclusive(true);
+                for (QAction* action : submenu->actions()) {
+                    if (action->isCheckable()) {
+                        group->addAction(action);
+                    }
+                }
+            }
             menu.addMenu(submenu)->setEnabled(entry.enabled);
             break;
         }

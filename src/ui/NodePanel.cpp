@@ -5,8 +5,8 @@
 #include "ContentScrollArea.h"
 #include "FitLabel.h"
 #include "NodeRow.h"
-#include "PanelHeading.h"
 #include "Palette.h"
+#include "PanelHeading.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -14,8 +14,9 @@
 namespace orvane {
 
 namespace {
-// One row stays in view however short the column gets.
+// Expanded, one row stays in view however short the column gets; collapsed, both rows do.
 constexpr int kMinimumListHeight = 90;
+constexpr int kWholeList = QWIDGETSIZE_MAX;
 } // namespace
 
 NodePanel::NodePanel(AppState& state, QWidget* parent)
@@ -38,9 +39,8 @@ NodePanel::NodePanel(AppState& state, QWidget* parent)
     layout->addWidget(m_scroll, 1);
     layout->addWidget(m_expand, 0, Qt::AlignHCenter);
 
-    connect(m_refresh, &QAbstractButton::clicked, this, [this] {
-        m_state.spawn(m_state.refreshPublicData());
-    });
+    connect(m_refresh, &QAbstractButton::clicked, this,
+            [this] { m_state.spawn(m_state.refreshPublicData()); });
     connect(m_expand, &QAbstractButton::clicked, this,
             [this] { m_state.setNodesExpanded(!m_state.nodesExpanded()); });
     connect(&state, &AppState::endpointsChanged, this, &NodePanel::refreshRows);
@@ -85,6 +85,7 @@ void NodePanel::refreshRows() {
         }
     }
     m_scroll->setVisible(!endpoints.isEmpty());
+    m_scroll->setFloor(m_state.nodesExpanded() ? kMinimumListHeight : kWholeList);
     m_scroll->contentChanged();
 }
 

@@ -35,15 +35,15 @@ void NodeRow::setEndpoint(const Endpoint& endpoint, bool selected) {
     m_selected = selected;
     m_region->setText(endpoint.region);
     const QString separator = QStringLiteral(" · ");
+    // A no-break space: the number never wraps away from its unit.
     const QString latency = endpoint.latencyMs >= 1
-                                ? QString::number(endpoint.latencyMs) + QStringLiteral(" ms")
+                                ? QString::number(endpoint.latencyMs) + QStringLiteral("\u00A0ms")
                                 : QStringLiteral("检测中");
     m_detail->setRuns({
         {endpoint.name + separator + protocolLabel(endpoint.preferredProtocol) + separator,
          Palette::ink()},
         {latency, Palette::green()},
-        {separator + QString::number(endpoint.loadPercent) + QStringLiteral("%"),
-         Palette::ink()},
+        {separator + QString::number(endpoint.loadPercent) + QStringLiteral("%"), Palette::ink()},
     });
     m_status->setStatus(endpoint.status);
     if (selected) {

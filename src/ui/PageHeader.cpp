@@ -24,6 +24,7 @@ PageHeader::PageHeader(const QString& eyebrow, const QString& title, const QStri
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->addLayout(texts, 1);
+    m_pill->setMaximumWidth(Pill::kHeaderMaximumWidth);
     row->addWidget(m_pill, 0, Qt::AlignTop);
 }
 

@@ -43,7 +43,7 @@ void Pill::setMetrics(int pixelSize, int padding, int minHeight, int minWidth) {
 QSize Pill::sizeHint() const {
     const QFontMetrics metrics(Typography::font(m_pixelSize));
     const int width = metrics.horizontalAdvance(m_text) + 2 * m_padding;
-    return {std::max(width, std::max(m_minWidth, m_minHeight)),
+    return {std::min(std::max(width, std::max(m_minWidth, m_minHeight)), maximumWidth()),
             std::max(m_minHeight, metrics.height())};
 }
 
@@ -55,9 +55,13 @@ void Pill::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(m_background);
     painter.drawRoundedRect(box, radius, radius);
-    painter.setFont(Typography::font(m_pixelSize));
+    const QFont font = Typography::font(m_pixelSize);
+    painter.setFont(font);
     painter.setPen(m_tint);
-    painter.drawText(box, Qt::AlignCenter, m_text);
+    // Held to its maximum width, a long text ends in an ellipsis inside the capsule.
+    const QString shown =
+        QFontMetrics(font).elidedText(m_text, Qt::ElideRight, std::max(0, width() - 2 * m_padding));
+    painter.drawText(box, Qt::AlignCenter, shown);
 }
 
 } // namespace orvane

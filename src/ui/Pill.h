@@ -6,10 +6,14 @@
 
 namespace orvane {
 
-// A capsule label: heavy text on a filled capsule, at least 30 px high.
+// A capsule label: heavy text on a filled capsule, at least 30 px high. Given a maximum width,
+// it keeps to it and elides its text.
 class Pill : public QWidget {
     Q_OBJECT
 public:
+    // The pill at the trailing edge of a page's header, which holds a plan name of any length.
+    static constexpr int kHeaderMaximumWidth = 180;
+
     Pill(const QString& text, const QColor& tint, const QColor& background,
          QWidget* parent = nullptr);
 

@@ -96,6 +96,14 @@ void RootView::requestWindow() {
     }
 }
 
+// The sheet and the alert are windows of their own: the main window's shortcuts (Ctrl+Q) would
+// not reach them while they have the focus.
+void RootView::shareWindowShortcuts(QWidget* dialog) {
+    if (window() != this) {
+        dialog->addActions(window()->actions());
+    }
+}
+
 void RootView::syncSheet() {
     const bool wanted = m_state.showAuthSheet();
     if (!wanted) {
@@ -111,6 +119,7 @@ void RootView::syncSheet() {
     // A new sheet each time: fresh fields.
     auto* sheet = new AuthView(m_state, this);
     sheet->setWindowModality(Qt::WindowModal);
+    shareWindowShortcuts(sheet);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         sheet->deleteLater();
         if (m_sheet == sheet) {
@@ -157,6 +166,7 @@ void RootView::syncAlert() {
     auto* alert = new QMessageBox(host);
     alert->setWindowTitle(QString::fromLatin1(kAlertTitle));
     alert->setWindowModality(Qt::WindowModal);
+    shareWindowShortcuts(alert);
     alert->setIcon(QMessageBox::NoIcon);
     alert->setTextFormat(Qt::PlainText);
     alert->setText(QString::fromLatin1(kAlertTitle));

@@ -50,6 +50,7 @@ private:
     void syncAlert();
     void dropAlert();
     void requestWindow();
+    void shareWindowShortcuts(QWidget* dialog);
     static QCoro::Task<void> launch(QPointer<AppState> state);
 
     AppState& m_state;

@@ -8,6 +8,7 @@
 #include "PlainTextButton.h"
 #include "SidebarButton.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -50,8 +51,8 @@ SidebarView::SidebarView(AppState& state, QWidget* parent)
     : QWidget(parent), m_state(state), m_card(new ClickableCard(this)),
       m_identity(new FitLabel(13, Qt::white, m_card)),
       m_planLine(new FitLabel(12, whiteAt(0.62), m_card)),
-      m_accountButton(new PlainTextButton(QString(), 12, Qt::white, m_card)),
-      m_dot(new Dot(this)), m_service(new FitLabel(12, whiteAt(0.62), this)) {
+      m_accountButton(new PlainTextButton(QString(), 12, Qt::white, m_card)), m_dot(new Dot(this)),
+      m_service(new FitLabel(12, whiteAt(0.62), this)) {
     setFixedWidth(kWidth);
 
     auto* name = new FitLabel(23, Qt::white, this);
@@ -85,6 +86,8 @@ SidebarView::SidebarView(AppState& state, QWidget* parent)
     cardLayout->setSpacing(8);
     cardLayout->addWidget(cardCaption);
     cardLayout->addWidget(m_identity);
+    m_planLine->setMaxLines(2);
+    m_planLine->installEventFilter(this);
     cardLayout->addWidget(m_planLine);
     cardLayout->addWidget(m_accountButton);
     m_card->setColors(Qt::transparent, whiteAt(0.14));
@@ -142,12 +145,42 @@ QString SidebarView::serviceStatusText() const {
 void SidebarView::refreshAccount() {
     const auto& user = m_state.currentUser();
     m_identity->setText(user ? user->identity : QStringLiteral("未登录"));
-    m_planLine->setText((user ? user->planName : QStringLiteral("未开通套餐")) +
-                        QStringLiteral(" · ") + m_state.deviceUsage());
-    m_accountButton->setText(signedIn() ? QStringLiteral("退出登录")
-                                        : QStringLiteral("登录账号"));
+    fitPlanLine();
+    m_accountButton->setText(signedIn() ? QStringLiteral("退出登录") : QStringLiteral("登录账号"));
     m_accountButton->updateGeometry();
     m_card->setCursor(signedIn() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+}
+
+// Up to two lines; a plan name too long for them gives way, the device count stays whole.
+void SidebarView::fitPlanLine() {
+    const auto& user = m_state.currentUser();
+    const QString name = user ? user->planName : QStringLiteral("未开通套餐");
+    QString usage = QStringLiteral(" · ") + m_state.deviceUsage();
+    usage.replace(QLatin1Char(' '), QChar(0x00A0));
+    usage[0] = QLatin1Char(' ');
+    const int width = m_planLine->width();
+    QString text = name + usage;
+    if (width > 0 && !m_planLine->fitsAtFullSize(text, width)) {
+        qsizetype low = 0;
+        qsizetype high = name.size();
+        while (low < high) {
+            const qsizetype middle = (low + high + 1) / 2;
+            if (m_planLine->fitsAtFullSize(name.left(middle) + QChar(0x2026) + usage, width)) {
+                low = middle;
+            } else {
+                high = middle - 1;
+            }
+        }
+        text = name.left(low) + QChar(0x2026) + usage;
+    }
+    m_planLine->setText(text);
+}
+
+bool SidebarView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_planLine && event->type() == QEvent::Resize) {
+        fitPlanLine();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void SidebarView::refreshService() {

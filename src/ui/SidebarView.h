@@ -31,9 +31,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void refreshAccount();
+    void fitPlanLine();
     void refreshService();
 
     AppState& m_state;

@@ -18,8 +18,18 @@ namespace {
 int g_pipe[2] = {-1, -1};
 constexpr std::array<int, 2> kSignals{SIGINT, SIGTERM};
 struct sigaction g_previous[kSignals.size()];
+// Set by the first signal. A second one must not wait for the event loop, which may be busy
+// with the clean-up the first one started.
+volatile std::sig_atomic_t g_received = 0;
 
 extern "C" void writeSignalNumber(int signalNumber) {
+    if (g_received) {
+        // Blocked while this handler runs, so the default action ends the process on return.
+        ::signal(signalNumber, SIG_DFL);
+        ::raise(signalNumber);
+        return;
+    }
+    g_received = 1;
     const int saved = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &byte, 1);
@@ -37,6 +47,7 @@ SignalPipe::SignalPipe(QObject* parent) : QObject(parent) {
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalPipe::drain);
+    g_received = 0;
     struct sigaction action {};
     action.sa_handler = writeSignalNumber;
     sigemptyset(&action.sa_mask);

@@ -7,7 +7,8 @@ class QSocketNotifier;
 namespace orvane {
 
 // SIGINT and SIGTERM as a Qt signal on the event loop: the handler only writes the signal's
-// number into a pipe, which a socket notifier reads. The previous handlers come back when the
+// number into a pipe, which a socket notifier reads. A second signal ends the process at once
+// by its default action, without waiting for the loop. The previous handlers come back when the
 // object goes.
 class SignalPipe : public QObject {
     Q_OBJECT

@@ -28,7 +28,6 @@ MenuEntry StatusMenuModel::endpointEntry(const Endpoint& endpoint, bool checked)
         MenuEntry::action(head + latencyText(endpoint), MenuCommand::selectEndpoint, endpoint.id);
     entry.checkable = true;
     entry.checked = checked;
-    entry.accentFrom = head.size();
     return entry;
 }
 
@@ -80,8 +79,8 @@ QList<MenuEntry> StatusMenuModel::build(const AppState* state) {
         MenuEntry::action(QStringLiteral("显示仪表盘"), MenuCommand::showDashboard),
         MenuEntry::action(connectionTitle(connection), MenuCommand::toggleConnection),
         MenuEntry::separator(),
-        MenuEntry::menu(QStringLiteral("出站模式"), outboundModeEntries(state)),
-        MenuEntry::menu(routeTitle(state), nodes),
+        MenuEntry::choice(QStringLiteral("出站模式"), outboundModeEntries(state)),
+        MenuEntry::choice(routeTitle(state), nodes),
         MenuEntry::separator(),
     };
     entries << preferenceEntries(state, QStringLiteral("状态栏菜单手动重载配置"));

@@ -22,7 +22,7 @@ public:
 
     // Shared with the menu-bar menu.
     static QString connectionTitle(const ConnectionState& state);
-    // "香港 HK-1 · VLESS · 85 ms", the latency ("检测中" below 1 ms) marked as the green part.
+    // "香港 HK-1 · VLESS · 85 ms", the latency "检测中" below 1 ms.
     static MenuEntry endpointEntry(const Endpoint& endpoint, bool checked);
     static QString latencyText(const Endpoint& endpoint);
     // "线路：" + region + " " + protocol of the selected node; "线路" without state.

@@ -12,7 +12,7 @@ namespace orvane {
 TrayEntry::TrayEntry(AppState* state, Model model, ToolTip toolTip, MenuCommands::Shell shell,
                      const QIcon& icon, bool trayAvailable, QObject* parent)
     : QObject(parent), m_state(state), m_model(std::move(model)), m_toolTipOf(std::move(toolTip)),
-      m_shell(std::move(shell)), m_menu(std::make_unique<QMenu>()) {
+      m_shell(std::move(shell)), m_menu(std::make_unique<QMenu>()), m_iconImage(icon) {
     if (trayAvailable) {
         m_icon = new QSystemTrayIcon(icon, this);
         m_icon->setContextMenu(m_menu.get());

@@ -35,6 +35,7 @@ public:
 
     QMenu* menu() const { return m_menu.get(); }
     QSystemTrayIcon* trayIcon() const { return m_icon; }
+    const QIcon& icon() const { return m_iconImage; }
     const QList<MenuEntry>& entries() const { return m_entries; }
     const QString& toolTip() const { return m_toolTip; }
 
@@ -51,6 +52,7 @@ private:
     ToolTip m_toolTipOf;
     MenuCommands::Shell m_shell;
     std::unique_ptr<QMenu> m_menu;
+    QIcon m_iconImage;
     QSystemTrayIcon* m_icon = nullptr;
     QList<MenuEntry> m_entries;
     QString m_toolTip;

@@ -15,20 +15,30 @@ namespace {
 constexpr int kSize = 72;
 constexpr double kCorner = kSize * 4.0 / 18.0;
 
-QPixmap drawIcon() {
+QPixmap blankPixmap() {
     QPixmap pixmap(kSize, kSize);
     pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+
+QPixmap drawLogo() {
+    QPixmap pixmap = blankPixmap();
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QRectF box(0, 0, kSize, kSize);
-    if (const auto& logo = OrvaneLogoMark::sharedImage()) {
-        QPainterPath clip;
-        clip.addRoundedRect(box, kCorner, kCorner);
-        painter.setClipPath(clip);
-        OrvaneLogoMark::paint(painter, box, logo);
-        return pixmap;
-    }
+    QPainterPath clip;
+    clip.addRoundedRect(box, kCorner, kCorner);
+    painter.setClipPath(clip);
+    OrvaneLogoMark::paint(painter, box, OrvaneLogoMark::sharedImage());
+    return pixmap;
+}
+
+QPixmap drawBolt() {
+    QPixmap pixmap = blankPixmap();
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box(0, 0, kSize, kSize);
     painter.setPen(Qt::NoPen);
     painter.setBrush(Palette::black());
     painter.drawEllipse(box.adjusted(2, 2, -2, -2));
@@ -46,13 +56,14 @@ QPixmap drawIcon() {
 
 } // namespace
 
-const QIcon& TrayIconImage::icon() {
-    static const QIcon icon(drawIcon());
+const QIcon& TrayIconImage::statusIcon() {
+    static const QIcon icon(drawLogo());
     return icon;
 }
 
-bool TrayIconImage::hasLogo() {
-    return OrvaneLogoMark::sharedImage().has_value();
+const QIcon& TrayIconImage::menuBarIcon() {
+    static const QIcon icon(drawBolt());
+    return icon;
 }
 
 } // namespace orvane

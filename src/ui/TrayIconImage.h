@@ -4,13 +4,12 @@
 
 namespace orvane {
 
-// The tray icon: the bundled logo clipped to a rounded square, or a bolt in a circle when the
-// logo is missing. Drawn once per process.
+// The two tray icons, told apart at a glance: the status item shows the product logo in a
+// rounded square, the menu-bar entry a bolt in a circle. Each is drawn once per process.
 class TrayIconImage {
 public:
-    static const QIcon& icon();
-    // True when the bundled logo was found.
-    static bool hasLogo();
+    static const QIcon& statusIcon();
+    static const QIcon& menuBarIcon();
 };
 
 } // namespace orvane

@@ -9,6 +9,7 @@
 #include "MainWindow.h"
 #include "OrvaneAPIClient.h"
 #include "Preferences.h"
+#include "SingleInstance.h"
 #include "Typography.h"
 
 #include <QApplication>
@@ -16,6 +17,12 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Before anything reads or cleans up the profile, sing-box or the proxy: a second start
+    // only asks the running instance to show its window.
+    orvane::SingleInstance instance;
+    if (!instance.isPrimary()) {
+        return 0;
+    }
     // The tray keeps the application when the window closes.
     QApplication::setQuitOnLastWindowClosed(false);
     orvane::Typography::pinApplicationFont();
@@ -34,6 +41,8 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         orvane::ApplicationShell shell(state, std::move(options));
+        QObject::connect(&instance, &orvane::SingleInstance::activationRequested, &shell,
+                         &orvane::ApplicationShell::showDashboard);
         if (QCoreApplication::arguments().contains(
                 QLatin1String(orvane::FirstPaintMarker::kArgument))) {
             new orvane::FirstPaintMarker(shell.window());

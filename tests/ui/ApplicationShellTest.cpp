@@ -1,15 +1,28 @@
 #include "ApplicationShell.h"
+#include "AuthView.h"
 #include "MainWindow.h"
 #include "OneShotEvent.h"
+#include "RootView.h"
+#include "SignalPipe.h"
+#include "SingleInstance.h"
 #include "TrayEntry.h"
 #include "UiFixture.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +156,74 @@ TEST_F(ShellTest, EveryQuitPathReachesTheHandshake) {
     EXPECT_EQ(exits.size(), 6);
 }
 
+// Through the kernel's own delivery, in a child process: the first signal only asks the loop
+// to quit; a second one ends the process while the loop is still busy with the clean-up.
+TEST(SignalPipeDeathTest, ASecondSignalEndsTheProcessAtOnce) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const int second : {SIGTERM, SIGINT}) {
+        EXPECT_EXIT(
+            {
+                SignalPipe pipe;
+                int received = 0;
+                QObject::connect(&pipe, &SignalPipe::received, [&] { ++received; });
+                std::raise(SIGTERM);
+                settle();
+                if (received != 1) {
+                    std::_Exit(3);
+                }
+                std::raise(second);
+                std::_Exit(0);
+            },
+            ::testing::KilledBySignal(second), "");
+    }
+}
+
+TEST_F(ShellTest, CtrlQQuitsFromTheSheetAndTheAlert) {
+    const std::function<QWidget*(RootView&)> windows[] = {
+        [this](RootView& root) -> QWidget* {
+            state.setShowAuthSheet(true);
+            settle();
+            return root.sheet() ? root.sheet()->identityField() : nullptr;
+        },
+        [this](RootView& root) -> QWidget* {
+            state.setAlertMessage(QStringLiteral("请填写反馈标题和内容。"));
+            settle();
+            return root.alert();
+        },
+    };
+    for (const auto& open : windows) {
+        auto shell = makeShell(false);
+        shell->window()->show();
+        settle();
+        QWidget* focus = open(*static_cast<RootView*>(shell->window()->content()));
+        ASSERT_NE(focus, nullptr);
+        QApplication::setActiveWindow(focus->window());
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_TRUE(shell->handshake().isTerminating());
+        clock.advanceTo(clock.now + 3000);
+        state.setShowAuthSheet(false);
+        state.setAlertMessage(std::nullopt);
+        settle();
+    }
+    EXPECT_EQ(exits.size(), 2);
+}
+
+TEST_F(ShellTest, ShowDashboardBringsBackAMinimisedWindow) {
+    auto shell = makeShell(true);
+    shell->window()->show();
+    settle();
+    for (TrayEntry* entry : {shell->statusEntry(), shell->menuBarEntry()}) {
+        shell->window()->showMinimized();
+        settle();
+        ASSERT_TRUE(shell->window()->isMinimized());
+        actionTitled(entry->menu(), QStringLiteral("显示仪表盘"))->trigger();
+        settle();
+        EXPECT_FALSE(shell->window()->isMinimized());
+        EXPECT_TRUE(shell->window()->isVisible());
+    }
+}
+
 TEST_F(ShellTest, WithATrayCloseHidesAndShowDashboardBringsTheHomePageBack) {
     auto shell = makeShell(true);
     EXPECT_EQ(shell->statusEntry(), nullptr);
@@ -150,6 +231,9 @@ TEST_F(ShellTest, WithATrayCloseHidesAndShowDashboardBringsTheHomePageBack) {
     settle();
     TrayEntry* status = shell->statusEntry();
     ASSERT_NE(status, nullptr);
+    // Two icons in the tray, told apart without hovering.
+    EXPECT_NE(status->icon().pixmap(18).toImage(),
+              shell->menuBarEntry()->icon().pixmap(18).toImage());
     EXPECT_EQ(shell->window()->size(), MainWindow::kDefaultSize);
     EXPECT_EQ(shell->window()->minimumSize(), MainWindow::kMinimumSize);
     EXPECT_EQ(shell->window()->windowTitle(), QStringLiteral("Orvane"));
@@ -165,6 +249,48 @@ TEST_F(ShellTest, WithATrayCloseHidesAndShowDashboardBringsTheHomePageBack) {
     EXPECT_EQ(state.selectedPage(), AppPage::home);
     EXPECT_EQ(shell->statusEntry(), status) << "one status item for the process";
     EXPECT_TRUE(exits.isEmpty());
+}
+
+// A guard as a kill -9 leaves it: the lock file unlocked, the socket file bound but unheard.
+void leaveStaleGuard(const QString& folder) {
+    QFile lock(folder + QStringLiteral("/orvane.lock"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/orvane.socket"));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(static_cast<std::size_t>(path.size()), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+}
+
+TEST(SingleInstance, ASecondStartHandsOverToTheFirstAndAStaleGuardBlocksNothing) {
+    QTemporaryDir runtime;
+    leaveStaleGuard(runtime.path());
+    const QByteArray previousRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    auto first = std::make_unique<SingleInstance>();
+    if (previousRuntime.isEmpty()) {
+        qunsetenv("XDG_RUNTIME_DIR");
+    } else {
+        qputenv("XDG_RUNTIME_DIR", previousRuntime);
+    }
+    EXPECT_TRUE(first->isPrimary());
+    QSignalSpy shown(first.get(), &SingleInstance::activationRequested);
+
+    for (int start = 1; start <= 2; ++start) {
+        SingleInstance second(runtime.path());
+        EXPECT_FALSE(second.isPrimary());
+        ASSERT_TRUE(shown.wait(30000));
+        EXPECT_EQ(shown.count(), start);
+    }
+    // A test run with a runtime folder of its own is apart.
+    QTemporaryDir elsewhere;
+    EXPECT_TRUE(SingleInstance(elsewhere.path()).isPrimary());
+
+    first.reset();
+    EXPECT_TRUE(SingleInstance(runtime.path()).isPrimary());
 }
 
 } // namespace

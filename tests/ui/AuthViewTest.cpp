@@ -85,8 +85,8 @@ TEST_F(AuthViewTest, CodeCooldownCountsDownAcrossModeSwitchesAndEndsWithTheSheet
     sheet->identityField()->setText(QStringLiteral("  New.User@Example.com"));
     sheet->sendCodeButton()->click();
     waitForTasks(state);
-    EXPECT_FALSE(fixture.service.lastVerificationCode(QStringLiteral("new.user@example.com"))
-                     .isEmpty());
+    EXPECT_FALSE(
+        fixture.service.lastVerificationCode(QStringLiteral("new.user@example.com")).isEmpty());
     EXPECT_EQ(sheet->codeButtonTitle(), QStringLiteral("60秒后重发"));
     EXPECT_FALSE(sheet->sendCodeButton()->isEnabled());
 
@@ -102,13 +102,23 @@ TEST_F(AuthViewTest, CodeCooldownCountsDownAcrossModeSwitchesAndEndsWithTheSheet
     EXPECT_EQ(sheet->codeButtonTitle(), QStringLiteral("发送验证码"));
     EXPECT_TRUE(sheet->sendCodeButton()->isEnabled());
 
-    // A new sheet starts afresh; the old countdown, once hidden, changes nothing.
+    // A minimised window hides the sheet with it; once restored the countdown goes on.
     sheet->sendCodeButton()->click();
     waitForTasks(state);
-    sheet->show();
-    sheet->hide();
+    sheet->open();
+    settle();
+    sheet->setWindowState(Qt::WindowMinimized);
+    settle();
     ticks.tick();
-    EXPECT_EQ(sheet->codeCooldownRemaining(), 60);
+    sheet->setWindowState(Qt::WindowNoState);
+    settle();
+    ticks.tick();
+    EXPECT_EQ(sheet->codeButtonTitle(), QStringLiteral("58秒后重发"));
+
+    // A new sheet starts afresh; the old countdown, once dismissed, changes nothing.
+    sheet->reject();
+    ticks.tick();
+    EXPECT_EQ(sheet->codeCooldownRemaining(), 58);
     AuthView fresh(state);
     EXPECT_EQ(fresh.codeButtonTitle(), QStringLiteral("发送验证码"));
     EXPECT_TRUE(fresh.identityField()->text().isEmpty());

@@ -1,9 +1,9 @@
+#include "HomeView.h"
 #include "AIEnhancedModeCard.h"
 #include "CapsuleButton.h"
 #include "ConnectButton.h"
 #include "ContentScrollArea.h"
 #include "FitLabel.h"
-#include "HomeView.h"
 #include "LogPanel.h"
 #include "MetricCard.h"
 #include "NodePanel.h"
@@ -50,8 +50,8 @@ TEST_F(HomeViewTest, ConnectButtonFollowsTheConnection) {
         {C::connected, false, "断开连接", Palette::blue(), true},
         {C::disconnecting, true, "正在断开", Palette::black(), false},
         {C::repairing, false, "正在修复", Palette::black(), true},
-        {ConnectionState::failed(QStringLiteral("节点不可用")), false, "一键连接",
-         Palette::black(), true},
+        {ConnectionState::failed(QStringLiteral("节点不可用")), false, "一键连接", Palette::black(),
+         true},
     };
     showAt(home, kSmallPage);
     ConnectButton* button = home.connectionPanel()->connectButton();
@@ -100,6 +100,9 @@ TEST_F(HomeViewTest, PanelsShowTwoRowsUntilExpanded) {
     LogPanel* logs = home.rightRail()->logPanel();
 
     ASSERT_EQ(nodes->rows().size(), 2);
+    // Both collapsed rows show whole at the smallest window; the log gives way.
+    EXPECT_EQ(nodes->scrollArea()->verticalScrollBar()->maximum(), 0);
+    EXPECT_LE(nodes->rows()[1]->geometry().bottom(), nodes->scrollArea()->viewport()->height());
     EXPECT_EQ(nodes->expandButton()->text(), QStringLiteral("展开全部节点"));
     EXPECT_EQ(nodes->rows()[0]->detailLabel()->text(),
               QStringLiteral("Node 0 · 自动 · 检测中 · 40%"));
@@ -144,6 +147,31 @@ TEST_F(HomeViewTest, ExpandedNodesScrollInsideTheRailAndLeaveTheLogItsFloor) {
     EXPECT_GE(rail->logPanel()->height(), 150);
     EXPECT_GT(rail->nodePanel()->scrollArea()->verticalScrollBar()->maximum(), 0);
     EXPECT_LT(rail->nodePanel()->geometry().bottom(), rail->logPanel()->geometry().top());
+}
+
+// Whatever the width, a line neither ends with a separator nor starts with a latency's unit.
+TEST_F(HomeViewTest, SeparatorsAndLatencyUnitsWrapWithWhatFollowsThem) {
+    Endpoint endpoint = makeEndpoint(QStringLiteral("hk-02"), QStringLiteral("HK Premium 02"), 45);
+    endpoint.preferredProtocol = ProtocolKind::hysteria2;
+    endpoint.loadPercent = 61;
+    Access::setEndpoints(state, {endpoint});
+    showAt(home, kSmallPage);
+    FitLabel access(22, Palette::ink());
+    access.setMaxLines(2);
+    access.setText(QStringLiteral("50.0GB / 02-09"));
+    for (FitLabel* label : {home.rightRail()->nodePanel()->rows()[0]->detailLabel(), &access}) {
+        for (int width = 110; width <= 320; ++width) {
+            label->resize(width, 60);
+            const QStringList lines = label->shownLines();
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const QString line = lines[i].trimmed();
+                EXPECT_FALSE(line.endsWith(QStringLiteral("·")) || line.endsWith('/'))
+                    << width << ": " << lines.join('|').toStdString();
+                EXPECT_FALSE(line.startsWith(QStringLiteral("ms")))
+                    << width << ": " << lines.join('|').toStdString();
+            }
+        }
+    }
 }
 
 TEST_F(HomeViewTest, ModeSegmentsAndAICardFollowThePreferences) {

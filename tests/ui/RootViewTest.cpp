@@ -1,6 +1,9 @@
 #include "RootView.h"
 #include "AuthView.h"
 #include "BusyOverlay.h"
+#include "FitLabel.h"
+#include "MainWindow.h"
+#include "Pill.h"
 #include "RoutesView.h"
 #include "SidebarButton.h"
 #include "SidebarView.h"
@@ -136,6 +139,50 @@ TEST_F(RootViewTest, BusyMarkCoversOnlyItsOwnBox) {
     EXPECT_NE(qobject_cast<RoutesView*>(root.page()), nullptr);
     state.setIsBusy(false);
     EXPECT_FALSE(busy->isVisible());
+}
+
+TEST_F(RootViewTest, ALongPlanNameStaysInsideItsBoxesAtTheSmallestWindow) {
+    AppState& state = fixture.makeState();
+    runTask(state.login(QString::fromLatin1(dev::DevService::kDemoEmail),
+                        QString::fromLatin1(dev::DevService::kDemoPassword)));
+    APIUser user = *state.currentUser();
+    user.planName = QStringLiteral("年费套餐（含 3 个月邀请奖励时长与家庭共享附加包）");
+    for (const AppPage page : {AppPage::home, AppPage::plans}) {
+        state.setSelectedPage(page);
+        RootView root(state);
+        showAt(root, MainWindow::kMinimumSize);
+        waitForStateTasks(state);
+        state.setShowAuthSheet(false);
+        AppStateTestAccess::setCurrentUser(state, user);
+        settle();
+        SCOPED_TRACE(static_cast<int>(page));
+        EXPECT_LE(root.minimumSizeHint().width(), MainWindow::kMinimumSize.width());
+        for (const Pill* pill : root.page()->findChildren<Pill*>()) {
+            if (pill->text().contains(user.planName)) {
+                EXPECT_LE(pill->width(), Pill::kHeaderMaximumWidth);
+                const QPoint right = pill->mapTo(root.page(), pill->rect().topRight());
+                EXPECT_LT(right.x(), root.page()->width());
+            }
+        }
+        // The home page's status keeps its full size beside the pill.
+        for (const FitLabel* label : root.page()->findChildren<FitLabel*>()) {
+            if (label->text() == state.statusTitle()) {
+                EXPECT_EQ(label->shownLines(), QStringList{state.statusTitle()});
+                EXPECT_EQ(label->currentScale(), 1.0);
+            }
+        }
+        // The sidebar's plan line: two lines, the name shortened, the device count whole.
+        const FitLabel* planLine = nullptr;
+        for (const FitLabel* label : root.sidebar()->findChildren<FitLabel*>()) {
+            planLine = label->text() == root.sidebar()->planLineText() ? label : planLine;
+        }
+        ASSERT_NE(planLine, nullptr);
+        const QStringList lines = planLine->shownLines();
+        ASSERT_EQ(lines.size(), 2);
+        const QString usage = QStringLiteral("· ") + state.deviceUsage();
+        EXPECT_TRUE(lines[1].endsWith(QString(usage).replace(QLatin1Char(' '), QChar(0x00A0))))
+            << lines[1].toStdString();
+    }
 }
 
 TEST_F(RootViewTest, LaunchTaskRunsOnceWhenTheWindowIsShownAgain) {

@@ -41,6 +41,7 @@ class AppStateTestAccess {
 public:
     static void setEndpoints(AppState& s, QList<Endpoint> e) { s.setEndpoints(std::move(e)); }
     static void setOrders(AppState& s, QList<Order> o) { s.setOrders(std::move(o)); }
+    static void setCurrentUser(AppState& s, std::optional<APIUser> u) { s.setCurrentUser(u); }
 };
 } // namespace orvane
 
@@ -83,7 +84,8 @@ QWidget* makeWindow(AppState& state, const QDateTime& now) {
     pageArea->setPalette(white);
     auto* pageLayout = new QVBoxLayout(pageArea);
     pageLayout->setContentsMargins(22, 18, 22, 18);
-    pageLayout->addWidget(new HomeView(state, [now] { return now; }, pageArea));
+    pageLayout->addWidget(new HomeView(
+        state, [now] { return now; }, pageArea));
     row->addWidget(pageArea, 1);
     return window;
 }
@@ -113,8 +115,8 @@ void shootWindows(AppState& state, const QDateTime& now, const QString& director
     }
 }
 
-void shootSheet(AppState& state, const QString& directory, const QString& name,
-                bool registering, const QString& identity) {
+void shootSheet(AppState& state, const QString& directory, const QString& name, bool registering,
+                const QString& identity) {
     AuthView sheet(state);
     if (registering) {
         sheet.modeSwitch()->click();
@@ -268,16 +270,16 @@ void seedAccount(AppState& state, dev::DevService& service) {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
-    for (const char* folder : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                               "XDG_STATE_HOME"}) {
+    for (const char* folder :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"}) {
         const QString path = home.path() + QLatin1Char('/') + QString::fromLatin1(folder);
         QDir().mkpath(path);
         qputenv(folder, path.toUtf8());
     }
     QApplication app(argc, argv);
     Typography::pinApplicationFont();
-    const QString directory = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                       : QStringLiteral("build/screenshots");
+    const QString directory =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("build/screenshots");
     QDir().mkpath(directory);
 
     dev::DevService::Options options;
@@ -350,6 +352,16 @@ int main(int argc, char** argv) {
     state.setLogsExpanded(false);
     seedAccount(state, service);
     shootPages(state, later, directory, QStringLiteral("signed-in"));
+    // A plan name longer than any header or the sidebar's card has room for.
+    const std::optional<APIUser> user = state.currentUser();
+    if (user) {
+        APIUser longPlan = *user;
+        longPlan.planName = QStringLiteral("年费套餐（含 3 个月邀请奖励时长与家庭共享附加包）");
+        AppStateTestAccess::setCurrentUser(state, longPlan);
+        shootRoot(state, AppPage::home, later, directory, QStringLiteral("home-long-plan"));
+        shootRoot(state, AppPage::plans, later, directory, QStringLiteral("plans-long-plan"));
+        AppStateTestAccess::setCurrentUser(state, user);
+    }
     state.setDevicesExpanded(true);
     shootRoot(state, AppPage::settings, later, directory,
               QStringLiteral("settings-devices-expanded"));
