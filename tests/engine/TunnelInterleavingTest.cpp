@@ -61,13 +61,14 @@ void PrintTo(const Slice& slice, std::ostream* os) {
     *os << slice.pair.name << ' ' << slice.slice + 1 << '/' << slice.pair.slices;
 }
 
+// About four arrival points an entry: each entry stays short on a loaded machine.
 const Interleaving kPairs[] = {
-    {"ConnectThenDisconnect", Op::connect, Op::disconnect, kGone, 7},
-    {"ConnectThenCleanup", Op::connect, Op::cleanup, kGone, 7},
-    {"ReloadThenDisconnect", Op::reload, Op::disconnect, kGone, 4},
-    {"KeepAliveThenDisconnect", Op::keepAlive, Op::disconnect, kGone, 4},
-    {"SwitchOnThenDisconnect", Op::switchOn, Op::disconnect, {}, 3},
-    {"DisconnectThenKeepAlive", Op::disconnect, Op::keepAlive, {}, 4},
+    {"ConnectThenDisconnect", Op::connect, Op::disconnect, kGone, 11},
+    {"ConnectThenCleanup", Op::connect, Op::cleanup, kGone, 11},
+    {"ReloadThenDisconnect", Op::reload, Op::disconnect, kGone, 6},
+    {"KeepAliveThenDisconnect", Op::keepAlive, Op::disconnect, kGone, 6},
+    {"SwitchOnThenDisconnect", Op::switchOn, Op::disconnect, {}, 5},
+    {"DisconnectThenKeepAlive", Op::disconnect, Op::keepAlive, {}, 6},
 };
 
 std::vector<Slice> allSlices() {
