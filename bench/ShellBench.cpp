@@ -125,6 +125,7 @@ std::array<long, mappingCount> residentByMapping(qint64 pid, const QString& exec
 
 struct Run {
     qint64 firstPaintMs = -1;
+    long rssAtPaintKB = -1;
     long rssKB = -1;
     std::array<long, mappingCount> byMapping{};
     double cpuPerMinute = -1;
@@ -187,6 +188,7 @@ std::optional<Run> measure(const QString& program, const QString& token, int idl
         return std::nullopt;
     }
     const qint64 pid = process.processId();
+    run.rssAtPaintKB = statusKB(pid, "VmRSS");
     wait(idleSeconds * 1000);
     run.rssKB = statusKB(pid, "VmRSS");
     run.byMapping = residentByMapping(pid, program);
@@ -279,6 +281,11 @@ int main(int argc, char** argv) {
     std::printf("    ratio:                  %5.2f x   (target <= 2 x)\n",
                 barePaint > 0 ? static_cast<double>(ourPaint) / static_cast<double>(barePaint)
                               : 0.0);
+    const long bareAtPaint = medianOf(bare, [](const Run& r) { return r.rssAtPaintKB; });
+    const long ourAtPaint = medianOf(ours, [](const Run& r) { return r.rssAtPaintKB; });
+    std::printf("  resident memory at the first paint:\n");
+    std::printf("    bare window, one label: %5.1f MB\n", mb(bareAtPaint));
+    std::printf("    orvane:                 %5.1f MB\n", mb(ourAtPaint));
     std::printf("  resident memory after %d s idle:\n", idleSeconds);
     std::printf("    bare window, one label: %5.1f MB\n", mb(bareRss));
     std::printf("    orvane:                 %5.1f MB  (target < 40 MB)\n", mb(ourRss));
