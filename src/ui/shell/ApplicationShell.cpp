@@ -32,6 +32,8 @@ ApplicationShell::ApplicationShell(AppState& state, Options options, QObject* pa
     connect(root, &RootView::windowRequested, this, &ApplicationShell::bringWindowForward);
     connect(m_window, &MainWindow::quitRequested, this, &ApplicationShell::requestQuit);
     connect(m_window, &MainWindow::shown, this, &ApplicationShell::windowShown);
+    // The status item, its menu and icon, come after the window's first frame.
+    connect(root, &RootView::firstFrameDone, this, &ApplicationShell::makeStatusEntry);
 
     m_menuBarEntry = new TrayEntry(&state, &MenuBarMenuModel::build, &MenuBarMenuModel::toolTip,
                                    {[this] { showDashboard(); }, [this] { requestQuit(); }},
@@ -48,10 +50,15 @@ ApplicationShell::~ApplicationShell() {
 }
 
 void ApplicationShell::windowShown() {
-    // The status item comes with the first showing and is never made twice.
     if (m_statusEntry) {
         // Queued: "显示仪表盘" shows the window from inside the menu's own trigger.
         m_statusEntry->scheduleRefresh();
+    }
+}
+
+void ApplicationShell::makeStatusEntry() {
+    // The status item comes with the first showing and is never made twice.
+    if (m_statusEntry) {
         return;
     }
     m_statusEntry =

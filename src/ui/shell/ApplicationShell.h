@@ -15,7 +15,7 @@ class SignalPipe;
 class TrayEntry;
 
 // The application around the one state: the main window, the two tray entries (the menu-bar
-// entry from the start, the status item from the window's first showing) and the one way out,
+// entry from the start, the status item from the window's first frame) and the one way out,
 // the termination hand-shake, which every quit path takes.
 class ApplicationShell : public QObject {
     Q_OBJECT
@@ -36,7 +36,7 @@ public:
 
     MainWindow* window() const { return m_window; }
     TrayEntry* menuBarEntry() const { return m_menuBarEntry; }
-    // Null until the window first shows.
+    // Null until the window's first frame is out.
     TrayEntry* statusEntry() const { return m_statusEntry; }
     TerminationHandshake& handshake() { return *m_handshake; }
     SignalPipe* signalPipe() const { return m_signals; }
@@ -48,6 +48,7 @@ public:
 
 private:
     void windowShown();
+    void makeStatusEntry();
     void bringWindowForward();
     void exitNow();
 

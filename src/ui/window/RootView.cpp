@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace orvane {
@@ -23,6 +24,9 @@ namespace {
 // Kept on the state, which lives as long as the process: the launch task runs once, however
 // often the window is shown again.
 const char* const kLaunchStartedProperty = "orvaneLaunchTaskStarted";
+// A window that is shown but not exposed (another desktop) is never painted; its start-up work
+// waits this long at most.
+constexpr int kUnpaintedFirstFrameMs = 300;
 } // namespace
 
 RootView::RootView(AppState& state, ConnectionPanel::Clock now, QWidget* parent)
@@ -46,6 +50,7 @@ RootView::RootView(AppState& state, ConnectionPanel::Clock now, QWidget* parent)
     connect(&state, &AppState::busyChanged, this, &RootView::syncBusy);
     connect(&state, &AppState::showAuthSheetChanged, this, &RootView::syncSheet);
     connect(&state, &AppState::alertMessageChanged, this, &RootView::syncAlert);
+    connect(this, &RootView::firstFrameDone, this, &RootView::startLaunch);
     showPage();
     syncBusy();
 }
@@ -199,12 +204,29 @@ void RootView::syncAlert() {
 void RootView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     m_busy->place();
+    if (!m_firstFrameScheduled) {
+        m_firstFrameScheduled = true;
+        QTimer::singleShot(kUnpaintedFirstFrameMs, this, &RootView::finishFirstFrame);
+    }
+    syncSheet();
+    syncAlert();
+}
+
+void RootView::finishFirstFrame() {
+    if (m_firstFrameDone) {
+        return;
+    }
+    m_firstFrameDone = true;
+    emit firstFrameDone();
+}
+
+// The launch task starts child processes and requests at once: they would hold up the first
+// frame, so it waits for it.
+void RootView::startLaunch() {
     if (!m_state.property(kLaunchStartedProperty).toBool()) {
         m_state.setProperty(kLaunchStartedProperty, true);
         m_state.spawn(launch(&m_state));
     }
-    syncSheet();
-    syncAlert();
 }
 
 QCoro::Task<void> RootView::launch(QPointer<AppState> state) {
@@ -223,6 +245,10 @@ void RootView::resizeEvent(QResizeEvent* event) {
 void RootView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Palette::soft());
+    if (!m_firstFrameDone) {
+        // Queued: the frame is flushed before anything else runs.
+        QMetaObject::invokeMethod(this, &RootView::finishFirstFrame, Qt::QueuedConnection);
+    }
 }
 
 } // namespace orvane

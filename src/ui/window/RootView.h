@@ -37,6 +37,9 @@ signals:
     // A sheet or an alert is about to open while the window is hidden: the shell shows,
     // raises and activates the window.
     void windowRequested();
+    // Once, after the first frame went out (or, for a window shown but never painted, a moment
+    // after its first showing): work the first frame does not need starts here.
+    void firstFrameDone();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -51,6 +54,8 @@ private:
     void dropAlert();
     void requestWindow();
     void shareWindowShortcuts(QWidget* dialog);
+    void finishFirstFrame();
+    void startLaunch();
     static QCoro::Task<void> launch(QPointer<AppState> state);
 
     AppState& m_state;
@@ -61,6 +66,8 @@ private:
     BusyOverlay* m_busy;
     QPointer<AuthView> m_sheet;
     QPointer<QMessageBox> m_alert;
+    bool m_firstFrameScheduled = false;
+    bool m_firstFrameDone = false;
 };
 
 } // namespace orvane

@@ -228,6 +228,8 @@ TEST_F(ShellTest, WithATrayCloseHidesAndShowDashboardBringsTheHomePageBack) {
     auto shell = makeShell(true);
     EXPECT_EQ(shell->statusEntry(), nullptr);
     shell->window()->show();
+    // The status item comes after the window's first frame.
+    EXPECT_EQ(shell->statusEntry(), nullptr);
     settle();
     TrayEntry* status = shell->statusEntry();
     ASSERT_NE(status, nullptr);

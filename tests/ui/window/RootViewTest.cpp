@@ -185,6 +185,19 @@ TEST_F(RootViewTest, ALongPlanNameStaysInsideItsBoxesAtTheSmallestWindow) {
     }
 }
 
+// Its clean-up starts child processes at once: the first frame goes out before it.
+TEST_F(RootViewTest, LaunchTaskStartsAfterTheFirstFrame) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    root.resize(1180, 780);
+    root.show();
+    EXPECT_EQ(state.runningTaskCount(), 0);
+    settle();
+    waitForStateTasks(state);
+    EXPECT_TRUE(
+        fixture.logMessages().contains(QStringLiteral("已检查并清理上次异常退出残留连接。")));
+}
+
 TEST_F(RootViewTest, LaunchTaskRunsOnceWhenTheWindowIsShownAgain) {
     fixture.arguments << QStringLiteral("--orvane-autoconnect-smoke");
     AppState& state = fixture.makeState();
