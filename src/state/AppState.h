@@ -298,6 +298,9 @@ private:
     // that lost the connection); a connect waits until none is left.
     void beginTunnelTakeDown();
     void endTunnelTakeDown();
+    // The runtime clean-up, counted as a take-down, after a connection the state itself ended
+    // (a system proxy that would not hold, a reload that lost sing-box).
+    QCoro::Task<void> takeDownLostConnection();
     QUrl publicPricingURL(const QUrl& base, const Plan& plan,
                           const std::optional<QString>& account) const;
     static QUrl publicLoginURL(const QUrl& base, const QUrl& next);

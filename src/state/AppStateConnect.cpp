@@ -445,6 +445,19 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     setConnectionState(ConnectionState::Case::disconnected);
 }
 
+QCoro::Task<void> AppState::takeDownLostConnection() {
+    beginTunnelTakeDown();
+    QPointer<AppState> self(this);
+    try {
+        co_await m_tunnel.cleanupRuntimeArtifacts(true);
+    } catch (...) {
+        // The state already says the connection ended.
+    }
+    if (self) {
+        endTunnelTakeDown();
+    }
+}
+
 void AppState::beginTunnelTakeDown() {
     if (m_tunnelTakeDowns++ == 0) {
         m_tunnelTakeDownsEnded = std::make_shared<OneShotEvent>();

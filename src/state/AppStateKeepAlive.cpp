@@ -104,17 +104,10 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
             QStringLiteral("系统代理未生效，Orvane 已停止当前连接状态。"));
         self->setAlertMessage(QStringLiteral("系统代理未生效，已尝试重新设置但仍为空。请允许 "
                                              "Orvane 修改系统代理后重新连接。"));
-        // A connect pressed meanwhile waits for this take-down, which would undo it.
-        self->beginTunnelTakeDown();
-        try {
-            co_await self->m_tunnel.cleanupRuntimeArtifacts(true);
-        } catch (...) {
-            // The state already says the connection ended.
-        }
+        co_await self->takeDownLostConnection();
         if (!self) {
             co_return;
         }
-        self->endTunnelTakeDown();
         self->m_activeTunnelMode.reset();
         self->stopConnectionHeartbeat();
         co_return;

@@ -90,16 +90,10 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
             setConnectionState(ConnectionState::failed(description));
             appendLog(description);
             setAlertMessage(description);
-            beginTunnelTakeDown();
-            try {
-                co_await m_tunnel.cleanupRuntimeArtifacts(true);
-            } catch (...) {
-                // The state already says the connection ended.
-            }
+            co_await takeDownLostConnection();
             if (!self) {
                 co_return;
             }
-            endTunnelTakeDown();
         } else {
             // The old node still runs: a pick that could not be applied is undone.
             if (m_heartbeatCancel && m_heartbeatEndpoint && m_selectedEndpointId == endpoint.id) {
