@@ -95,10 +95,12 @@ TEST(AppStateModel, FirstStartAndStoredPreferences) {
     // Wrong types and unknown texts fall back to the defaults; the AI region never survives.
     StateFixture stored;
     stored.preferences->setString(QStringLiteral("orvane.outboundMode"), QStringLiteral("Global"));
-    stored.preferences->setString(QStringLiteral("orvane.systemProxyEnabled"), QStringLiteral("false"));
+    stored.preferences->setString(QStringLiteral("orvane.systemProxyEnabled"),
+                                  QStringLiteral("false"));
     stored.preferences->setString(QStringLiteral("orvane.menuBarEnabled"), QStringLiteral("no"));
     stored.preferences->setBool(QStringLiteral("orvane.aiEnhancedModeEnabled"), true);
-    stored.preferences->setString(QStringLiteral("orvane.routePreference.aiRegion"), QStringLiteral("sg"));
+    stored.preferences->setString(QStringLiteral("orvane.routePreference.aiRegion"),
+                                  QStringLiteral("sg"));
     AppState& state = stored.makeState();
     EXPECT_EQ(state.outboundMode(), OutboundMode::smart);
     EXPECT_TRUE(state.systemProxyEnabled());
@@ -237,7 +239,8 @@ TEST(AppStateSync, DeviceChoice) {
     {
         StateFixture f;
         f.service.setDemoMaxDevices(5);
-        const APIDevice remembered = bindDevice(f, QStringLiteral("old"), QStringLiteral("Old"), os);
+        const APIDevice remembered =
+            bindDevice(f, QStringLiteral("old"), QStringLiteral("Old"), os);
         bindDevice(f, QStringLiteral("mine"), f.hostName, os);
         f.preferences->setString(QStringLiteral("orvane.serverDeviceId.usr_demo"), remembered.id);
         signInDemo(f);
@@ -302,7 +305,8 @@ TEST(AppStateAccount, SignInAndRegistrationSendNormalisedIdentity) {
     EXPECT_FALSE(state.showAuthSheet());
     EXPECT_FALSE(state.isBusy());
     const QStringList log = f.logMessages();
-    EXPECT_LT(log.indexOf(QStringLiteral("账号权益同步完成。")), log.indexOf(QStringLiteral("登录成功。")));
+    EXPECT_LT(log.indexOf(QStringLiteral("账号权益同步完成。")),
+              log.indexOf(QStringLiteral("登录成功。")));
 
     StateFixture r;
     AppState& fresh = r.makeState();
@@ -418,28 +422,46 @@ TEST(AppStateAccount, SignOutDuringAConnectEndsItQuietly) {
 }
 
 TEST(AppStateAccount, ConnectAfterSigningInAgainWaitsForTheSignOutsTakeDown) {
-    StateFixture f;
-    signInDemo(f);
-    AppState& state = f.makeState();
-    runTask(state.bootstrap());
-    runTask(state.toggleConnection());
-    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
-    OneShotEvent takenDown;
-    f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
-    runTask(state.logout());
-    runTask(state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo")));
-    ASSERT_TRUE(state.token().has_value());
-    f.tunnel->calls.clear();
+    // What the user does while the connect waits: nothing, sign out again, or quit.
+    enum class Meanwhile { nothing, signOut, quit };
+    for (const Meanwhile meanwhile : {Meanwhile::nothing, Meanwhile::signOut, Meanwhile::quit}) {
+        SCOPED_TRACE(static_cast<int>(meanwhile));
+        StateFixture f;
+        signInDemo(f);
+        AppState& state = f.makeState();
+        runTask(state.bootstrap());
+        runTask(state.toggleConnection());
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        OneShotEvent takenDown;
+        f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
+        runTask(state.logout());
+        runTask(state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo")));
+        ASSERT_TRUE(state.token().has_value());
+        f.tunnel->calls.clear();
 
-    QCoro::Task<void> press = state.toggleConnection();
-    EXPECT_TRUE(f.tunnel->calls.isEmpty());
-    takenDown.set();
-    runTask(std::move(press));
-    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
-    EXPECT_TRUE(f.tunnel->mode.has_value());
-    ASSERT_FALSE(f.tunnel->calls.isEmpty());
-    EXPECT_EQ(f.tunnel->calls.first(), QStringLiteral("cleanup(1)"));
-    runTask(state.cleanupBeforeExit());
+        QCoro::Task<void> press = state.toggleConnection();
+        EXPECT_TRUE(f.tunnel->calls.isEmpty());
+        if (meanwhile == Meanwhile::signOut) {
+            runTask(state.logout());
+        } else if (meanwhile == Meanwhile::quit) {
+            runTask(state.cleanupBeforeExit());
+        }
+        takenDown.set();
+        runTask(std::move(press));
+        EXPECT_FALSE(state.isBusy());
+        if (meanwhile != Meanwhile::nothing) {
+            // The press lost to the later action: nothing was started.
+            EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("connect(")).isEmpty());
+            EXPECT_FALSE(f.tunnel->mode.has_value());
+            EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+            continue;
+        }
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        EXPECT_TRUE(f.tunnel->mode.has_value());
+        ASSERT_FALSE(f.tunnel->calls.isEmpty());
+        EXPECT_EQ(f.tunnel->calls.first(), QStringLiteral("cleanup(1)"));
+        runTask(state.cleanupBeforeExit());
+    }
 }
 
 TEST(AppStateVersion, PolicyTextsAndTheConnectGate) {
@@ -454,16 +476,36 @@ TEST(AppStateVersion, PolicyTextsAndTheConnectGate) {
         bool requiresAction;
     };
     const QList<Row> rows{
-        {QStringLiteral("optional"), std::nullopt, QStringLiteral("10.5.1"), {},
-         QStringLiteral("已是最新"), false},
-        {QStringLiteral("optional"), 30, QStringLiteral("v10.6.0"), {},
-         QStringLiteral("灰度发布 30% · 最新 v10.6.0"), false},
-        {QStringLiteral("optional"), 100, QStringLiteral("10.6.0"), {},
-         QStringLiteral("发现新版 v10.6.0"), false},
-        {QStringLiteral("FORCE"), {}, QStringLiteral("10.6.0"), QString(),
-         QStringLiteral("需要升级到 v10.6.0"), true},
-        {QStringLiteral("rollback"), {}, QStringLiteral("10.6.0"), {},
-         QStringLiteral("回滚到 10.0.0"), true},
+        {QStringLiteral("optional"),
+         std::nullopt,
+         QStringLiteral("10.5.1"),
+         {},
+         QStringLiteral("已是最新"),
+         false},
+        {QStringLiteral("optional"),
+         30,
+         QStringLiteral("v10.6.0"),
+         {},
+         QStringLiteral("灰度发布 30% · 最新 v10.6.0"),
+         false},
+        {QStringLiteral("optional"),
+         100,
+         QStringLiteral("10.6.0"),
+         {},
+         QStringLiteral("发现新版 v10.6.0"),
+         false},
+        {QStringLiteral("FORCE"),
+         {},
+         QStringLiteral("10.6.0"),
+         QString(),
+         QStringLiteral("需要升级到 v10.6.0"),
+         true},
+        {QStringLiteral("rollback"),
+         {},
+         QStringLiteral("10.6.0"),
+         {},
+         QStringLiteral("回滚到 10.0.0"),
+         true},
     };
     for (const Row& row : rows) {
         APIAppVersion v;
@@ -500,27 +542,33 @@ TEST(AppStateRoutes, CatalogAcceptanceAndAppRuleSummaries) {
         return APIRouteRule{QString::fromLatin1(type), QString::fromLatin1(value),
                             QStringLiteral("MacOS"), priority};
     };
-    APIRouteCategory ai{QStringLiteral("ai"), QStringLiteral("AI"), QStringLiteral("policy_ai"),
+    APIRouteCategory ai{QStringLiteral("ai"),
+                        QStringLiteral("AI"),
+                        QStringLiteral("policy_ai"),
                         QString(),
                         {rule("bundle_id", "app.e", 5), rule("bundle_id", "app.c", 1),
                          rule("bundle_id", "app.b", 1), rule("process_name", "d", 3),
                          rule("process_path", "/f", 9), rule("domain", "x.com", 0),
                          rule("process_name", "a", 2)}};
-    APIRouteCategory china{QStringLiteral("china"), QStringLiteral("中国"),
-                           QStringLiteral("policy_custom"), QString(), {}};
+    APIRouteCategory china{QStringLiteral("china"),
+                           QStringLiteral("中国"),
+                           QStringLiteral("policy_custom"),
+                           QString(),
+                           {}};
     APIRouteCatalogResponse catalog{{ai, china}, {}};
 
     Access::applyRouteCatalog(state, catalog);
     EXPECT_EQ(f.logMessages().first(), QStringLiteral("线路策略目录异常，已保留当前可用策略。"));
     EXPECT_TRUE(state.routeCategories().isEmpty());
 
-    catalog.policies = {APIRoutePolicy{QStringLiteral("policy_custom"), QStringLiteral("自定义"),
-                                       QString(), {}, {}}};
+    catalog.policies = {APIRoutePolicy{
+        QStringLiteral("policy_custom"), QStringLiteral("自定义"), QString(), {}, {}}};
     Access::applyRouteCatalog(state, catalog);
-    EXPECT_EQ(state.routeAppRuleSummaries(),
-              (QStringList{QStringLiteral("AI · app.b · 已安装 · AI 策略"),
-                           QStringLiteral("AI · app.c · 未安装 · AI 策略"),
-                           QStringLiteral("AI · a · AI 策略"), QStringLiteral("AI · d · AI 策略")}));
+    EXPECT_EQ(
+        state.routeAppRuleSummaries(),
+        (QStringList{QStringLiteral("AI · app.b · 已安装 · AI 策略"),
+                     QStringLiteral("AI · app.c · 未安装 · AI 策略"),
+                     QStringLiteral("AI · a · AI 策略"), QStringLiteral("AI · d · AI 策略")}));
     EXPECT_EQ(f.logMessages().first(),
               QStringLiteral("线路策略目录已同步，已识别 4 条 macOS App 辅助规则。"));
     EXPECT_EQ(state.routePolicyTitle(QStringLiteral("policy_custom")), QStringLiteral("自定义"));
@@ -553,10 +601,10 @@ TEST(AppStateLinks, PurchasePagesAndNodePick) {
     const QUrl next(loginQuery.queryItemValue(QStringLiteral("next"), QUrl::FullyDecoded));
     EXPECT_EQ(next.path(), QStringLiteral("/pricing/"));
     EXPECT_EQ(QUrlQuery(next).queryItems(QUrl::FullyDecoded),
-              (QList<QPair<QString, QString>>{{QStringLiteral("plan"), QStringLiteral("monthly")},
-                                              {QStringLiteral("source"), QStringLiteral("macos")},
-                                              {QStringLiteral("client_version"),
-                                               QStringLiteral("v10.5.1")}}));
+              (QList<QPair<QString, QString>>{
+                  {QStringLiteral("plan"), QStringLiteral("monthly")},
+                  {QStringLiteral("source"), QStringLiteral("macos")},
+                  {QStringLiteral("client_version"), QStringLiteral("v10.5.1")}}));
     EXPECT_EQ(loginQuery.queryItemValue(QStringLiteral("source")), QStringLiteral("macos"));
     EXPECT_EQ(f.logMessages().first(), QStringLiteral("已打开公网月费套餐页面。"));
 
