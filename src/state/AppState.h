@@ -294,6 +294,11 @@ private:
                                         std::optional<QString> diagnostics);
     void stopConnectionHeartbeat();
     QCoro::Task<void> takeDownTunnelAfterSignOut();
+    // The tunnel is down: nothing runs a node any more.
+    void forgetRunningNode();
+    // A connect begins only once no take-down and no node start of a stopped flow is left;
+    // false when the state went away meanwhile.
+    QCoro::Task<bool> untilTunnelIsFree();
     // A take-down of the tunnel the state runs on its own (after a sign-out, after a reload
     // that lost the connection); a connect waits until none is left.
     void beginTunnelTakeDown();
@@ -335,15 +340,19 @@ private:
                                             quint64 generation);
     void finishNodeStart();
 
-    // Keep-alive and recovery.
-    void startConnectionHeartbeat(const Endpoint& endpoint, const Device& device);
+    // Keep-alive and recovery, of the running node; each belongs to the flow generation it
+    // began in and stops when a user action moves it on.
+    void startConnectionHeartbeat();
     static QCoro::Task<void> runHeartbeatLoop(QPointer<AppState> self, QUuid sessionId,
+                                              quint64 generation,
                                               std::shared_ptr<CancelToken> cancel,
                                               std::chrono::milliseconds interval);
-    static QCoro::Task<void> runConnectionHeartbeat(QPointer<AppState> self, QUuid sessionId);
+    static QCoro::Task<void> runConnectionHeartbeat(QPointer<AppState> self, QUuid sessionId,
+                                                    quint64 generation);
     static QCoro::Task<void> recoverConnectionAfterHealthFailure(QPointer<AppState> self,
                                                                  Endpoint endpoint,
-                                                                 Device device, QString reason);
+                                                                 Device device, QString reason,
+                                                                 quint64 generation);
     QCoro::Task<void> recoverThroughCandidates(Endpoint failed, Device device, QString token,
                                                quint64 generation);
 
@@ -419,8 +428,9 @@ private:
     EndpointQualityStatsMap m_endpointQualityStats;
     std::optional<QuickConnectCacheRecord> m_quickConnectCache;
 
-    // One connect at a time, whatever else clears isBusy meanwhile.
-    bool m_connectInFlight = false;
+    // The generation of the newest connect still running: one connect at a time, whatever
+    // else clears isBusy meanwhile; a connect a disconnect stopped holds back no new one.
+    std::optional<quint64> m_connectInFlight;
     // Advanced by every sign-out and every disconnect: a flow that finds it changed after a
     // wait stops.
     quint64 m_flowGeneration = 0;
@@ -428,14 +438,18 @@ private:
     // Set by cleanupBeforeExit: every flow stops at its next wait.
     bool m_exiting = false;
     int m_nodeStartsInFlight = 0;
-    std::shared_ptr<CancelToken> m_nodeStartsSettled;
+    std::shared_ptr<OneShotEvent> m_nodeStartsSettled;
     int m_tunnelTakeDowns = 0;
     std::shared_ptr<OneShotEvent> m_tunnelTakeDownsEnded;
-    // The running keep-alive and the node and device it probes; a reload that switches nodes
-    // points them at the new node.
+    // Reloads under way, and how many have begun: a keep-alive check that overlapped one
+    // probed a node in change and tells nothing about it.
+    int m_reloadsInFlight = 0;
+    quint64 m_reloadsBegun = 0;
     std::shared_ptr<CancelToken> m_heartbeatCancel;
-    std::optional<Endpoint> m_heartbeatEndpoint;
-    std::optional<Device> m_heartbeatDevice;
+    // The node and device the tunnel runs on, from a node start or a reload until the tunnel
+    // goes down; the keep-alive probes them and a failed pick goes back to them.
+    std::optional<Endpoint> m_runningEndpoint;
+    std::optional<Device> m_runningDevice;
 };
 
 } // namespace orvane

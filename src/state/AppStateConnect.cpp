@@ -74,7 +74,7 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
     appendLog(QStringLiteral("正在检查本机代理环境。"));
     co_await m_tunnel.cleanupRuntimeArtifacts(true);
     stopCheck();
-    m_activeTunnelMode.reset();
+    forgetRunningNode();
     recordConnectionState(QStringLiteral("device_bind"), selectedEndpoint(), QStringLiteral("OK"),
                           QStringLiteral("同步设备并准备绑定。"));
     co_await syncDevices(token);
@@ -131,7 +131,7 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
         stopCheck();
         co_await m_tunnel.cleanupRuntimeArtifacts(true);
         stopCheck();
-        m_activeTunnelMode.reset();
+        forgetRunningNode();
         if (!shouldTryNextEndpoint(failure)) {
             appendLog(QStringLiteral("检测到本机连接环境问题，已停止自动重试。"));
             break;
@@ -168,6 +168,8 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
     recordConnectionState(QStringLiteral("quick_verify"), candidate, QStringLiteral("OK"),
                           QStringLiteral("快速验证由本地运行时完成。"));
     m_activeTunnelMode = activation.mode;
+    m_runningEndpoint = candidate;
+    m_runningDevice = device;
     publishActivationPorts(activation);
     setAIProxyReady(singBox && m_aiEnhancedModeEnabled);
     m_consecutiveHealthFailures = 0;
@@ -180,7 +182,8 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
     if (!self || flowStopped(generation)) {
         throw FlowStopped{};
     }
-    startConnectionHeartbeat(candidate, device);
+    // On the node that runs: a pick made while the report was out may have switched it.
+    startConnectionHeartbeat();
     for (const QString& note : activation.recoveryNotes) {
         appendLog(note);
     }
@@ -196,7 +199,9 @@ QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configur
     const bool ai = m_aiEnhancedModeEnabled;
     const bool systemProxy = m_systemProxyEnabled;
     QPointer<AppState> self(this);
-    ++m_nodeStartsInFlight;
+    if (m_nodeStartsInFlight++ == 0) {
+        m_nodeStartsSettled = std::make_shared<OneShotEvent>();
+    }
     TunnelActivation activation;
     std::exception_ptr failure;
     try {
@@ -212,14 +217,16 @@ QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configur
         // Sign-out or exit came while the node was starting: no sing-box and no system proxy
         // may outlive them.
         const bool allowAuthorization = !m_exiting;
+        beginTunnelTakeDown();
         try {
             co_await m_tunnel.cleanupRuntimeArtifacts(allowAuthorization);
         } catch (...) {
             // The clean-up reports nothing; the start is abandoned either way.
         }
         if (self) {
-            m_activeTunnelMode.reset();
+            forgetRunningNode();
             finishNodeStart();
+            endTunnelTakeDown();
         }
         throw FlowStopped{};
     }
@@ -231,10 +238,29 @@ QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configur
 }
 
 void AppState::finishNodeStart() {
-    --m_nodeStartsInFlight;
-    if (m_nodeStartsInFlight == 0 && m_nodeStartsSettled) {
-        m_nodeStartsSettled->cancel();
+    if (--m_nodeStartsInFlight == 0) {
+        const std::shared_ptr<OneShotEvent> settled = std::move(m_nodeStartsSettled);
+        settled->set();
     }
+}
+
+QCoro::Task<bool> AppState::untilTunnelIsFree() {
+    QPointer<AppState> self(this);
+    while (m_tunnelTakeDowns > 0 || m_nodeStartsInFlight > 0) {
+        const std::shared_ptr<OneShotEvent> ended =
+            m_tunnelTakeDowns > 0 ? m_tunnelTakeDownsEnded : m_nodeStartsSettled;
+        co_await ended->wait();
+        if (!self) {
+            co_return false;
+        }
+    }
+    co_return true;
+}
+
+void AppState::forgetRunningNode() {
+    m_activeTunnelMode.reset();
+    m_runningEndpoint.reset();
+    m_runningDevice.reset();
 }
 
 void AppState::setCurrentConfigPath(std::optional<QString> path) {
@@ -363,8 +389,12 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
 // --- Disconnect and exit -------------------------------------------------------------------
 
 QCoro::Task<void> AppState::runDisconnectSequence() {
-    const Endpoint endpoint = selectedEndpoint();
-    const std::optional<Device> device = m_currentDevice;
+    // The node that ran, not one picked while its reload was still under way.
+    if (m_runningEndpoint) {
+        setSelectedEndpointId(m_runningEndpoint->id);
+    }
+    const Endpoint endpoint = m_runningEndpoint.value_or(selectedEndpoint());
+    const std::optional<Device> device = m_runningDevice ? m_runningDevice : m_currentDevice;
     setConnectionState(ConnectionState::Case::disconnecting);
     if (m_currentAttemptId.isEmpty()) {
         beginConnectionAttempt(endpoint);
@@ -388,9 +418,8 @@ QCoro::Task<void> AppState::runDisconnectSequence() {
     }
     setConnectedAt(std::nullopt);
     setAIProxyReady(false);
-    m_activeTunnelMode.reset();
+    forgetRunningNode();
     setConnectionState(ConnectionState::Case::disconnected);
-    stopConnectionHeartbeat();
     recordConnectionState(QStringLiteral("rollback"), endpoint, QStringLiteral("OK"),
                           QStringLiteral("连接已断开。"));
     if (device) {
@@ -416,7 +445,8 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     std::shared_ptr<CancelToken> settled;
     if (m_nodeStartsInFlight > 0) {
         settled = std::make_shared<CancelToken>();
-        m_nodeStartsSettled = settled;
+        QObject::connect(m_nodeStartsSettled.get(), &OneShotEvent::fired, settled.get(),
+                         &CancelToken::cancel);
     }
     // Begun first: it also tells a node start under way to give up, which then takes itself
     // down alongside the clean-up, not after it.
@@ -429,7 +459,6 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
         if (!self) {
             co_return;
         }
-        m_nodeStartsSettled.reset();
     }
     try {
         co_await std::move(cleanup);
@@ -439,10 +468,12 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     if (!self) {
         co_return;
     }
-    m_activeTunnelMode.reset();
+    forgetRunningNode();
     setConnectedAt(std::nullopt);
     setAIProxyReady(false);
     setConnectionState(ConnectionState::Case::disconnected);
+    // What the exit stopped leaves the busy mark to it.
+    setIsBusy(false);
 }
 
 QCoro::Task<void> AppState::takeDownLostConnection() {
@@ -454,6 +485,7 @@ QCoro::Task<void> AppState::takeDownLostConnection() {
         // The state already says the connection ended.
     }
     if (self) {
+        forgetRunningNode();
         endTunnelTakeDown();
     }
 }

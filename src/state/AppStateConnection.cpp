@@ -2,7 +2,6 @@
 #include "AppState.h"
 
 #include "LocalizedError.h"
-#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "PreferenceKeys.h"
 #include "Preferences.h"
@@ -35,7 +34,8 @@ QCoro::Task<void> AppState::toggleConnection() {
         break;
     }
     // A connect still binding the device has not reached `preparing` yet: ignore the press.
-    if (m_connectInFlight) {
+    // One that a disconnect or sign-out stopped only has its last request to hear back.
+    if (m_connectInFlight == m_flowGeneration) {
         co_return;
     }
     if (m_requiresVersionAction) {
@@ -54,24 +54,30 @@ QCoro::Task<void> AppState::connect() {
         setShowAuthSheet(true);
         co_return;
     }
-    m_connectInFlight = true;
-    setIsBusy(true);
     const quint64 generation = m_flowGeneration;
+    m_connectInFlight = generation;
+    setIsBusy(true);
     QPointer<AppState> self(this);
-    // A take-down still running would switch the new connection's proxy off and clear its
-    // record when it ends: the connect begins once it is over.
-    while (m_tunnelTakeDowns > 0) {
-        const std::shared_ptr<OneShotEvent> ended = m_tunnelTakeDownsEnded;
-        co_await ended->wait();
+    // A take-down still running, or the node start of a connect that was stopped, would
+    // switch the new connection's proxy off and clear its record when it ends: the connect
+    // begins once they are over.
+    const bool alive = co_await untilTunnelIsFree();
+    if (!alive) {
+        co_return;
+    }
+    if (!flowStopped(generation) && m_token) {
+        co_await runConnectSequence(*m_token);
         if (!self) {
             co_return;
         }
     }
-    if (!flowStopped(generation) && m_token) {
-        co_await runConnectSequence(*m_token);
+    if (m_connectInFlight == generation) {
+        m_connectInFlight.reset();
     }
-    m_connectInFlight = false;
-    setIsBusy(false);
+    // A stopped connect leaves the busy mark to the action that stopped it.
+    if (!flowStopped(generation)) {
+        setIsBusy(false);
+    }
 }
 
 QCoro::Task<void> AppState::runConnectSequence(QString token) {
@@ -108,11 +114,16 @@ QCoro::Task<void> AppState::runConnectSequence(QString token) {
 }
 
 QCoro::Task<void> AppState::disconnect() {
-    // The user's disconnect wins: a connect or reload still running ends at its next step.
+    // The user's disconnect wins: a connect, reload, keep-alive check or recovery still
+    // running ends at its next step, before the take-down is over.
     ++m_flowGeneration;
+    stopConnectionHeartbeat();
     setIsBusy(true);
+    QPointer<AppState> self(this);
     co_await runDisconnectSequence();
-    setIsBusy(false);
+    if (self) {
+        setIsBusy(false);
+    }
 }
 
 void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {

@@ -15,23 +15,23 @@ constexpr int kRecoveryThreshold = 2;
 
 // --- Keep-alive ----------------------------------------------------------------------------
 
-void AppState::startConnectionHeartbeat(const Endpoint& endpoint, const Device& device) {
+void AppState::startConnectionHeartbeat() {
     if (m_exiting) {
         return;
     }
     stopConnectionHeartbeat();
     const QUuid sessionId = QUuid::createUuid();
     m_connectionSessionId = sessionId;
-    m_heartbeatEndpoint = endpoint;
-    m_heartbeatDevice = device;
     auto cancel = std::make_shared<CancelToken>();
     m_heartbeatCancel = cancel;
     const std::chrono::milliseconds interval =
         m_aiEnhancedModeEnabled ? std::chrono::seconds(30) : std::chrono::seconds(60);
-    spawn(runHeartbeatLoop(QPointer<AppState>(this), sessionId, cancel, interval));
+    spawn(runHeartbeatLoop(QPointer<AppState>(this), sessionId, m_flowGeneration, cancel,
+                           interval));
 }
 
 QCoro::Task<void> AppState::runHeartbeatLoop(QPointer<AppState> self, QUuid sessionId,
+                                             quint64 generation,
                                              std::shared_ptr<CancelToken> cancel,
                                              std::chrono::milliseconds interval) {
     while (self && !cancel->isCancelled()) {
@@ -40,21 +40,30 @@ QCoro::Task<void> AppState::runHeartbeatLoop(QPointer<AppState> self, QUuid sess
         if (!self || cancel->isCancelled()) {
             co_return;
         }
-        co_await runConnectionHeartbeat(self, sessionId);
+        co_await runConnectionHeartbeat(self, sessionId, generation);
     }
 }
 
-QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUuid sessionId) {
-    auto current = [&self, &sessionId] {
-        return self && !self->m_exiting && self->m_connectionSessionId == sessionId;
+QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUuid sessionId,
+                                                   quint64 generation) {
+    // A disconnect, sign-out or exit moves the generation at once, before its take-down ends.
+    auto current = [&self, &sessionId, generation] {
+        return self && !self->flowStopped(generation) &&
+               self->m_connectionSessionId == sessionId;
     };
+    // A reload under way changes the node beneath the probe: its verdict would be about
+    // neither node.
     if (!current() || self->m_connectionState.stateCase() != ConnectionState::Case::connected ||
-        !self->m_heartbeatEndpoint || !self->m_heartbeatDevice) {
+        !self->m_runningEndpoint || !self->m_runningDevice || self->m_reloadsInFlight > 0) {
         co_return;
     }
     // Read at every pass: a reload that switched nodes has pointed them at the new node.
-    const Endpoint endpoint = *self->m_heartbeatEndpoint;
-    const Device device = *self->m_heartbeatDevice;
+    const Endpoint endpoint = *self->m_runningEndpoint;
+    const Device device = *self->m_runningDevice;
+    const quint64 reloadsBegun = self->m_reloadsBegun;
+    auto stillSameNode = [&self, reloadsBegun] {
+        return self->m_reloadsBegun == reloadsBegun;
+    };
     const QString probe = QStringLiteral("background_probe");
 
     if (self->m_activeTunnelMode == TunnelActivation::Mode::networkExtension) {
@@ -74,8 +83,9 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
     } catch (...) {
         check = TunnelHealthCheck{false, describeError(std::current_exception())};
     }
-    // A disconnect, exit or sign-out during the probe ends the pass.
-    if (!current()) {
+    // A disconnect, exit or sign-out during the probe ends the pass; so does a node pick,
+    // whose reload the probe overlapped.
+    if (!current() || !stillSameNode()) {
         co_return;
     }
     if (check.passed) {
@@ -93,10 +103,13 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
     self->appendLog(QStringLiteral("连接保活异常（") + QString::number(failures) +
                     QStringLiteral("/2）：") + check.summary);
     co_await self->reportConnection(QStringLiteral("failed"), endpoint, device, check.summary);
-    if (!current()) {
+    if (!current() || !stillSameNode()) {
         co_return;
     }
     if (isSystemProxyFailure(check.summary)) {
+        // The connection ends here: whatever else of it still runs stops at its next step.
+        ++self->m_flowGeneration;
+        self->stopConnectionHeartbeat();
         self->setConnectionState(ConnectionState::failed(check.summary));
         self->setConnectedAt(std::nullopt);
         self->setAIProxyReady(false);
@@ -105,15 +118,11 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
         self->setAlertMessage(QStringLiteral("系统代理未生效，已尝试重新设置但仍为空。请允许 "
                                              "Orvane 修改系统代理后重新连接。"));
         co_await self->takeDownLostConnection();
-        if (!self) {
-            co_return;
-        }
-        self->m_activeTunnelMode.reset();
-        self->stopConnectionHeartbeat();
         co_return;
     }
     if (failures >= kRecoveryThreshold) {
-        self->spawn(recoverConnectionAfterHealthFailure(self, endpoint, device, check.summary));
+        self->spawn(recoverConnectionAfterHealthFailure(self, endpoint, device, check.summary,
+                                                        generation));
     }
 }
 
@@ -121,8 +130,10 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
 
 QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppState> self,
                                                                 Endpoint endpoint, Device device,
-                                                                QString reason) {
-    if (!self || !self->m_token || self->m_autoRecoveryInProgress || self->m_exiting) {
+                                                                QString reason,
+                                                                quint64 generation) {
+    if (!self || !self->m_token || self->m_autoRecoveryInProgress ||
+        self->flowStopped(generation)) {
         co_return;
     }
     if (self->m_autoRecoverySwitchCount >= self->m_maxAutoRecoverySwitches) {
@@ -141,7 +152,6 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     self->appendLog(QStringLiteral("正在自动修复连接，并切换到更稳定的节点。"));
 
     const QString token = *self->m_token;
-    const quint64 generation = self->m_flowGeneration;
     std::exception_ptr failure;
     try {
         co_await self->recoverThroughCandidates(endpoint, device, token, generation);
@@ -176,7 +186,7 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
     };
     co_await m_tunnel.cleanupRuntimeArtifacts(true);
     stopCheck();
-    m_activeTunnelMode.reset();
+    forgetRunningNode();
     QSet<QString> excluded;
     excluded.insert(failed.id);
     const QList<Endpoint> candidates = connectionCandidates(failed, excluded);
@@ -205,6 +215,8 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             setConnectedAt(m_deps.wallClock());
             setConnectionState(ConnectionState::Case::connected);
             m_activeTunnelMode = activation.mode;
+            m_runningEndpoint = candidate;
+            m_runningDevice = device;
             publishActivationPorts(activation);
             setAIProxyReady(m_aiEnhancedModeEnabled);
             m_consecutiveHealthFailures = 0;
@@ -220,7 +232,7 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             }
             appendLog(QStringLiteral("已自动切换到 ") + candidate.region + QLatin1Char(' ') +
                       candidate.name + QStringLiteral("。"));
-            startConnectionHeartbeat(candidate, device);
+            startConnectionHeartbeat();
             try {
                 co_await syncDevices(token);
             } catch (...) {
@@ -249,7 +261,7 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
         stopCheck();
         co_await m_tunnel.cleanupRuntimeArtifacts(true);
         stopCheck();
-        m_activeTunnelMode.reset();
+        forgetRunningNode();
         if (!shouldTryNextEndpoint(failure)) {
             appendLog(QStringLiteral("检测到本机连接环境问题，已停止自动恢复。"));
             break;

@@ -48,6 +48,8 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
     const quint64 generation = m_flowGeneration;
     QPointer<AppState> self(this);
     setIsBusy(true);
+    ++m_reloadsInFlight;
+    ++m_reloadsBegun;
     appendLog(reason + QStringLiteral("，正在生成新配置。"));
 
     std::exception_ptr failure;
@@ -57,11 +59,11 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
             co_await generateProtocolConfig(endpoint, device, token);
         co_await m_tunnel.reload(configuration, m_outboundMode, m_aiEnhancedModeEnabled,
                                  m_systemProxyEnabled);
-        if (self) {
+        if (self && !flowStopped(generation)) {
             setSelectedEndpointId(endpoint.id);
             // The keep-alive probes the node the connection now runs on.
-            m_heartbeatEndpoint = endpoint;
-            m_heartbeatDevice = device;
+            m_runningEndpoint = endpoint;
+            m_runningDevice = device;
             cacheProtocolConfiguration(configuration, endpoint, device);
             recordConnectionState(QStringLiteral("config_prepare"), endpoint,
                                   QStringLiteral("OK"), QStringLiteral("菜单配置热重载成功。"));
@@ -76,8 +78,13 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
     if (!self) {
         co_return;
     }
-    // A disconnect, sign-out or exit meanwhile owns the connection: the reload says nothing.
-    if (failure && !stopped && !flowStopped(generation)) {
+    --m_reloadsInFlight;
+    // A disconnect, sign-out or exit meanwhile owns the connection and the busy mark: the
+    // reload says nothing.
+    if (stopped || flowStopped(generation)) {
+        co_return;
+    }
+    if (failure) {
         if (lostTheConnection(failure)) {
             // Ended as a failure, like a system proxy that will not hold: the proxy still
             // points at the dead port until the clean-up puts the user's setting back.
@@ -86,7 +93,7 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
             stopConnectionHeartbeat();
             setConnectedAt(std::nullopt);
             setAIProxyReady(false);
-            m_activeTunnelMode.reset();
+            forgetRunningNode();
             setConnectionState(ConnectionState::failed(description));
             appendLog(description);
             setAlertMessage(description);
@@ -96,8 +103,8 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
             }
         } else {
             // The old node still runs: a pick that could not be applied is undone.
-            if (m_heartbeatCancel && m_heartbeatEndpoint && m_selectedEndpointId == endpoint.id) {
-                setSelectedEndpointId(m_heartbeatEndpoint->id);
+            if (m_runningEndpoint && m_selectedEndpointId == endpoint.id) {
+                setSelectedEndpointId(m_runningEndpoint->id);
             }
             const QString text =
                 QStringLiteral("配置热重载失败，当前连接保持不变：") + describeError(failure);

@@ -58,7 +58,7 @@ QCoro::Task<void> AppState::bootstrap() {
     if (!m_startupCleanupCompleted) {
         m_startupCleanupCompleted = true;
         co_await m_tunnel.cleanupRuntimeArtifacts(true);
-        m_activeTunnelMode.reset();
+        forgetRunningNode();
         appendLog(QStringLiteral("已检查并清理上次异常退出残留连接。"));
     }
     m_token = m_preferences.string(m_sessionStore.tokenKey);
@@ -484,7 +484,7 @@ void AppState::logoutLocally() {
     ++m_flowGeneration;
     // Signing out must not leave the user's network pointing at a tunnel nobody controls.
     const bool tunnelUp = m_activeTunnelMode.has_value() || m_tunnel.activeMode().has_value() ||
-                          m_connectInFlight;
+                          m_connectInFlight.has_value();
     stopConnectionHeartbeat();
     m_preferences.remove(m_sessionStore.tokenKey);
     m_token.reset();
@@ -498,6 +498,8 @@ void AppState::logoutLocally() {
     setActiveDeviceCount(0);
     setConnectionState(ConnectionState::Case::disconnected);
     setConnectedAt(std::nullopt);
+    // What the sign-out stopped leaves the busy mark alone: it ends here.
+    setIsBusy(false);
     setShowAuthSheet(true);
     appendLog(QStringLiteral("已退出登录。"));
     if (tunnelUp) {
@@ -507,7 +509,7 @@ void AppState::logoutLocally() {
 
 QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
     beginTunnelTakeDown();
-    m_activeTunnelMode.reset();
+    forgetRunningNode();
     setAIProxyReady(false);
     QPointer<AppState> self(this);
     std::exception_ptr failure;

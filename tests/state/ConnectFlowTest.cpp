@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -501,5 +502,255 @@ TEST(ConnectFlow, KeepAliveFollowsTheNodeAHotReloadSwitchedTo) {
     ASSERT_TRUE(runKeepAlivePass(f));
     EXPECT_EQ(reportLine(f.service.connectionReports().last()),
               QStringList({"failed", "sg-01", "quick_verify", "QUICK_VERIFY_FAILED"}));
+    runTask(state.cleanupBeforeExit());
+}
+
+namespace {
+
+Endpoint endpointWithId(const AppState& state, const QString& id) {
+    for (const Endpoint& endpoint : state.endpoints()) {
+        if (endpoint.id == id) {
+            return endpoint;
+        }
+    }
+    return {};
+}
+
+DevService::Fault delayed(const char* method, const char* path, int ms) {
+    DevService::Fault fault;
+    fault.method = QString::fromLatin1(method);
+    fault.path = QString::fromLatin1(path);
+    fault.kind = DevService::FaultKind::delay;
+    fault.delayMs = ms;
+    return fault;
+}
+
+} // namespace
+
+// The user disconnects while a keep-alive check is out, and the take-down takes a while: the
+// check that comes back is no failure of the node, and nothing recovers the connection.
+TEST(ConnectFlow, DisconnectDuringAKeepAliveCheckEndsTheConnection) {
+    for (const bool firstCheckFailed : {true, false}) {
+        SCOPED_TRACE(firstCheckFailed);
+        StateFixture f;
+        AppState& state = signedIn(f);
+        runTask(state.toggleConnection());
+        ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+        if (firstCheckFailed) {
+            f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+                co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+            };
+            ASSERT_TRUE(runKeepAlivePass(f));
+        }
+        const QStringList logBefore = f.logMessages();
+        const auto reportsBefore = f.service.connectionReports().size();
+        const auto statsBefore = state.endpointQualityStats();
+
+        OneShotEvent probeReturns;
+        bool probing = false;
+        f.tunnel->onHealthCheck = [&]() -> QCoro::Task<TunnelHealthCheck> {
+            probing = true;
+            co_await probeReturns.wait();
+            co_return TunnelHealthCheck{false, QStringLiteral("连接已断开，本次操作已取消。")};
+        };
+        OneShotEvent takenDown;
+        f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
+        f.releaseLongSleeps();
+        ASSERT_TRUE(waitUntil([&] { return probing; }));
+
+        QCoro::Task<void> press = state.toggleConnection();
+        probeReturns.set();
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnecting);
+        EXPECT_TRUE(state.isBusy());
+        takenDown.set();
+        runTask(std::move(press));
+
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+        EXPECT_FALSE(state.isBusy());
+        EXPECT_FALSE(f.tunnel->mode);
+        EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("connect(sg")).isEmpty());
+        EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+        EXPECT_EQ(f.logMessages().mid(1), logBefore);
+        EXPECT_EQ(f.logMessages().first(), QStringLiteral("连接已断开。"));
+        const auto reports = f.service.connectionReports();
+        ASSERT_EQ(reports.size(), reportsBefore + 1);
+        EXPECT_EQ(reportLine(reports.last()),
+                  QStringList({"disconnected", "hk-01", "rollback", "OK"}));
+        EXPECT_EQ(state.endpointQualityStats(), statsBefore);
+        EXPECT_TRUE(f.service.crashReports().isEmpty());
+        EXPECT_FALSE(state.alertMessage());
+    }
+}
+
+// A node picked while the connect's last report is out: the keep-alive, a failed reload and a
+// disconnect all follow the node that actually runs.
+TEST(ConnectFlow, APickDuringTheConnectsReportFollowsTheRunningNode) {
+    enum class Reload { succeeds, fails };
+    for (const Reload reload : {Reload::succeeds, Reload::fails}) {
+        SCOPED_TRACE(static_cast<int>(reload));
+        StateFixture f;
+        AppState& state = signedIn(f);
+        if (reload == Reload::fails) {
+            f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
+                throw OrvaneRuntimeError::connectionFailed(QStringLiteral("内核拒绝了新配置。"));
+                co_return;
+            };
+        }
+        f.service.addFault(delayed("POST", "/client/connection-report", 1500));
+        bool picked = false;
+        QObject::connect(&state, &AppState::connectionStateChanged, &state, [&] {
+            if (!picked && state.connectionState().stateCase() == ConnectionState::Case::connected) {
+                picked = true;
+                // On a later turn of the loop, once the report is out.
+                QTimer::singleShot(0, &state, [&] {
+                    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+                });
+            }
+        });
+        runTask(state.toggleConnection());
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1; }));
+        ASSERT_TRUE(f.tunnel->calls.contains(QStringLiteral("reload(sg-01)")));
+
+        const QString running = reload == Reload::succeeds ? QStringLiteral("sg-01")
+                                                           : QStringLiteral("hk-01");
+        EXPECT_EQ(state.selectedEndpointId(), running);
+        if (reload == Reload::fails) {
+            EXPECT_EQ(state.alertMessage(),
+                      QStringLiteral("配置热重载失败，当前连接保持不变：内核拒绝了新配置。"));
+        }
+        ASSERT_TRUE(runKeepAlivePass(f));
+        EXPECT_EQ(f.service.connectionReports().last().value(QStringLiteral("endpointId")),
+                  running);
+        runTask(state.toggleConnection());
+        EXPECT_EQ(reportLine(f.service.connectionReports().last()),
+                  QStringList({"disconnected", running, "rollback", "OK"}));
+    }
+}
+
+TEST(ConnectFlow, DisconnectDuringAPicksReloadNamesTheNodeThatRan) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    OneShotEvent reloaded;
+    f.tunnel->onReload = [&reloaded](ProtocolConfiguration) -> QCoro::Task<void> {
+        co_await reloaded.wait();
+    };
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+    ASSERT_TRUE(waitUntil([&] { return f.tunnel->calls.contains(QStringLiteral("reload(sg-01)")); }));
+
+    QCoro::Task<void> press = state.toggleConnection();
+    reloaded.set();
+    runTask(std::move(press));
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    EXPECT_EQ(reportLine(f.service.connectionReports().last()),
+              QStringList({"disconnected", "hk-01", "rollback", "OK"}));
+    EXPECT_FALSE(state.isBusy());
+    EXPECT_FALSE(state.alertMessage());
+    EXPECT_FALSE(f.logMessages().first().startsWith(QStringLiteral("配置已热重载")));
+}
+
+// A disconnect that stops a connect keeps the busy mark for its whole run; a connect pressed
+// after it ended is heard even while the stopped one still waits for its last answer.
+TEST(ConnectFlow, ADisconnectThatStopsAConnectOwnsTheBusyMark) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    // The connect's closing device refresh is slow; the user disconnects as the keep-alive
+    // starts, just before it, and the take-down is slow too.
+    f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        f.service.addFault(delayed("GET", "/devices", 300));
+        co_return TunnelActivation{};
+    };
+    OneShotEvent takenDown;
+    f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
+    bool pressed = false;
+    f.onSleep = [&](std::chrono::milliseconds duration) {
+        if (duration >= std::chrono::seconds(30) && !pressed) {
+            pressed = true;
+            state.spawn(state.toggleConnection());
+        }
+    };
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnecting);
+    EXPECT_TRUE(state.isBusy());
+    takenDown.set();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    EXPECT_FALSE(state.isBusy());
+}
+
+TEST(ConnectFlow, AConnectPressedAfterADisconnectIsNotHeldBackByTheStoppedOne) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        f.service.addFault(delayed("GET", "/devices", 2000));
+        co_return TunnelActivation{};
+    };
+    std::optional<QCoro::Task<void>> disconnect;
+    f.onSleep = [&](std::chrono::milliseconds duration) {
+        if (duration >= std::chrono::seconds(30) && !disconnect) {
+            disconnect.emplace(state.toggleConnection());
+        }
+    };
+    QCoro::Task<void> stopped = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return disconnect.has_value(); }));
+    runTask(std::move(*disconnect));
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+    f.tunnel->onConnect = nullptr;
+    f.onSleep = nullptr;
+
+    // The stopped connect still waits for its device refresh.
+    const qsizetype before = f.tunnel->calls.size();
+    runTask(state.toggleConnection());
+    EXPECT_EQ(f.tunnel->calls.mid(before),
+              QStringList({"cleanup(1)", "connect(hk-01,0)"}));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_FALSE(state.isBusy());
+
+    // Its late answer changes nothing.
+    runTask(std::move(stopped));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.cleanupBeforeExit());
+}
+
+// A node picked while a keep-alive check is out: the check probed a node in change, so its
+// failure neither counts against a node nor starts a recovery that would undo the pick.
+TEST(ConnectFlow, APickDuringAKeepAliveCheckIsNotUndoneByIt) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+    };
+    ASSERT_TRUE(runKeepAlivePass(f));
+    const auto statsBefore = state.endpointQualityStats();
+
+    OneShotEvent probeReturns;
+    bool probing = false;
+    f.tunnel->onHealthCheck = [&]() -> QCoro::Task<TunnelHealthCheck> {
+        probing = true;
+        co_await probeReturns.wait();
+        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+    };
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return probing; }));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    ASSERT_TRUE(waitUntil([&] {
+        return f.logMessages().first().startsWith(QStringLiteral("配置已热重载："));
+    }));
+    probeReturns.set();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1 && f.longSleepsStarted == 3; }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    EXPECT_FALSE(f.logMessages().join(QLatin1Char('\n')).contains(QStringLiteral("（2/2）")));
+    EXPECT_EQ(state.endpointQualityStats(), statsBefore);
     runTask(state.cleanupBeforeExit());
 }
