@@ -1,6 +1,7 @@
 #include "ChildProcesses.h"
 #include "EngineTunnel.h"
 #include "IsolatedRuntimeProfile.h"
+#include "LocalHTTPServer.h"
 #include "RunTask.h"
 #include "StandinFixture.h"
 #include "StateFixture.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <unistd.h>
 
@@ -97,26 +99,50 @@ int processesMentioning(const QString& text) {
     return count;
 }
 
+// The engine, with a hook run once a keep-alive check is under way.
+class ObservedEngineTunnel : public EngineTunnel {
+public:
+    using EngineTunnel::EngineTunnel;
+    std::function<void()> onHealthCheckStarted;
+
+    QCoro::Task<TunnelHealthCheck> connectionHealthCheck(int port, bool ai,
+                                                         bool systemProxy) override {
+        QCoro::Task<TunnelHealthCheck> check =
+            EngineTunnel::connectionHealthCheck(port, ai, systemProxy);
+        if (onHealthCheckStarted) {
+            std::exchange(onHealthCheckStarted, nullptr)();
+        }
+        TunnelHealthCheck result = co_await std::move(check);
+        co_return result;
+    }
+};
+
 // The state over the real engine with `paths` (sing-box the stand-in, waits instant), signed in
-// as the demo user. A failed assertion must not leave the stand-in running.
+// as the demo user; the probes fetch `probe`, by default the service's generate-204. A failed
+// assertion must not leave the stand-in running.
 class SignedInOverTheEngine {
 public:
-    SignedInOverTheEngine(StateFixture& f, ToolPaths paths) {
+    SignedInOverTheEngine(StateFixture& f, ToolPaths paths, QString probe = {}) {
         paths.singBoxCandidates = {StandinFixture::binDir() + QStringLiteral("/sing-box")};
-        const QString probe = f.service.rootURL() + QStringLiteral("/generate_204");
+        if (probe.isEmpty()) {
+            probe = f.service.rootURL() + QStringLiteral("/generate_204");
+        }
         auto coordinator = std::make_unique<TunnelCoordinator>(
             paths, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
             isolatedRuntimeProfile(f.home.root()));
         coordinator->setSleepFunction(
             [](std::chrono::milliseconds) -> QCoro::Task<void> { co_return; });
         engine = coordinator.get();
-        state = &f.makeState(std::make_unique<EngineTunnel>(std::move(coordinator)));
+        auto observed = std::make_unique<ObservedEngineTunnel>(std::move(coordinator));
+        tunnel = observed.get();
+        state = &f.makeState(std::move(observed));
         runTask(state->login(QString::fromLatin1(DevService::kDemoEmail),
                              QString::fromLatin1(DevService::kDemoPassword)));
     }
     ~SignedInOverTheEngine() { endOwnChildren(); }
 
     TunnelCoordinator* engine = nullptr;
+    ObservedEngineTunnel* tunnel = nullptr;
     AppState* state = nullptr;
 };
 
@@ -199,4 +225,58 @@ TEST(ConnectEndToEnd, AMissingSystemToolStopsAtTheFirstNode) {
     EXPECT_TRUE(state.endpointQualityStats().isEmpty());
     EXPECT_EQ(engine.activeMode, std::nullopt);
     EXPECT_EQ(processesMentioning(f.home.root()), 0);
+}
+
+// Connected, one keep-alive check failed, and the user disconnects while the second is out:
+// the machine is put back and nothing reconnects to another node.
+TEST(ConnectEndToEnd, DisconnectDuringAKeepAliveCheckLeavesNothingRunning) {
+    StandinFixture tools;
+    tools.writeNetwork(usersNetwork());
+    StateFixture f;
+    LocalHTTPServer probes;
+    std::atomic<bool> probesFail{false};
+    probes.server().Get("/generate_204", [&probesFail](const httplib::Request&,
+                                                        httplib::Response& response) {
+        response.status = probesFail ? 500 : 204;
+    });
+    ToolPaths paths = ToolPaths::platformDefaults();
+    paths.networksetup = tools.tool("networksetup");
+    paths.scutil = tools.tool("scutil");
+    paths.osascript = tools.tool("osascript");
+    SignedInOverTheEngine app(f, paths, probes.url("/generate_204").toString());
+    AppState& state = *app.state;
+    const QJsonObject before = tools.readNetwork();
+
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
+        << f.logMessages().join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    probesFail = true;
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return f.logMessages().first().contains(QStringLiteral("（1/2）")); }));
+    ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted == 2; }));
+    const auto statsBefore = state.endpointQualityStats();
+
+    std::optional<QCoro::Task<void>> press;
+    app.tunnel->onHealthCheckStarted = [&] { press.emplace(state.toggleConnection()); };
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return press.has_value(); }));
+    runTask(std::move(*press));
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected)
+        << f.logMessages().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    EXPECT_EQ(processesMentioning(f.home.root()), 0);
+    EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+    EXPECT_EQ(state.endpointQualityStats(), statsBefore);
+    const QString log = f.logMessages().join(QLatin1Char('\n'));
+    EXPECT_FALSE(log.contains(QStringLiteral("（2/2）")));
+    EXPECT_FALSE(log.contains(QStringLiteral("自动")));
+    const QList<QJsonObject> reports = f.service.connectionReports();
+    ASSERT_EQ(reports.size(), 3);
+    EXPECT_EQ(reports.last().value(QStringLiteral("status")).toString(),
+              QStringLiteral("disconnected"));
+    EXPECT_EQ(reports.last().value(QStringLiteral("endpointId")).toString(),
+              QStringLiteral("hk-01"));
 }
