@@ -153,7 +153,8 @@ QCoro::Task<void> AppState::runAutoconnectSmokeTestIfRequested() {
     appendLog(QStringLiteral("自动化连接测试：准备触发一键连接。"));
     QPointer<AppState> self(this);
     co_await m_deps.sleep(kSmokeTestDelay);
-    if (!self) {
+    // A connection the user made meanwhile is not toggled off.
+    if (!self || m_connectionState.stateCase() == ConnectionState::Case::connected) {
         co_return;
     }
     co_await toggleConnection();

@@ -149,6 +149,7 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
     emit preferencesChanged();
     QPointer<AppState> self(this);
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
+        const quint64 generation = m_flowGeneration;
         std::optional<QStringList> notes;
         std::exception_ptr failure;
         try {
@@ -156,7 +157,9 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
         } catch (...) {
             failure = std::current_exception();
         }
-        if (!self) {
+        // The connection ended meanwhile: the choice stands for the next connect, and nothing
+        // is said of a switch on a connection that is gone.
+        if (!self || flowStopped(generation)) {
             co_return;
         }
         if (failure) {

@@ -1,3 +1,4 @@
+#include "OneShotEvent.h"
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
@@ -330,5 +331,54 @@ TEST(AILauncher, ScriptRunsTheToolWithProxyVariablesAndSurvivesHostileNames) {
     EXPECT_EQ(state.alertMessage(), QStringLiteral("终端程序无法启动。"));
     EXPECT_EQ(f.logMessages().first(),
               QStringLiteral("It's AI 启动器打开失败：终端程序无法启动。"));
+    runTask(state.cleanupBeforeExit());
+}
+
+// A disconnect while the proxy switch is under way: the choice is kept for the next connect and
+// nothing speaks of the connection that is gone.
+TEST(ConnectionPreferences, SystemProxySwitchOvertakenByADisconnectSaysNothing) {
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused);
+        StateFixture f;
+        AppState& state = connected(f);
+        OneShotEvent switched;
+        f.tunnel->onSetSystemProxy = [&switched, refused](bool, int) -> QCoro::Task<QStringList> {
+            co_await switched.wait();
+            if (refused) {
+                throw OrvaneRuntimeError::connectionFailed(QStringLiteral("networksetup 失败"));
+            }
+            co_return QStringList{QStringLiteral("已恢复原有系统代理设置。")};
+        };
+        QCoro::Task<void> change = state.setSystemProxyEnabled(false);
+        runTask(state.toggleConnection());
+        switched.set();
+        runTask(std::move(change));
+
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+        EXPECT_FALSE(state.systemProxyEnabled());
+        EXPECT_EQ(f.preferences->boolValue(QStringLiteral("orvane.systemProxyEnabled")), false);
+        EXPECT_EQ(f.logMessages().first(), QStringLiteral("连接已断开。"));
+        EXPECT_FALSE(state.alertMessage());
+    }
+}
+
+// The automatic connect test waits before it presses: a connection the user made meanwhile
+// stays up.
+TEST(ConnectionPreferences, AutoconnectTestLeavesAConnectionTheUserMadeAlone) {
+    StateFixture f;
+    f.arguments << QStringLiteral("--orvane-autoconnect-smoke");
+    f.preferences->setString(QStringLiteral("orvane.sessionToken"), f.service.demoToken());
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    f.onSleep = [&state](std::chrono::milliseconds duration) {
+        if (duration == std::chrono::milliseconds(800)) {
+            runTask(state.toggleConnection());
+        }
+    };
+    runTask(state.runAutoconnectSmokeTestIfRequested());
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1; }));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    EXPECT_FALSE(f.tunnel->calls.contains(QStringLiteral("disconnect")));
     runTask(state.cleanupBeforeExit());
 }
