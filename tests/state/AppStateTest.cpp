@@ -546,6 +546,29 @@ TEST(AppStateAccount, SignOutDuringAnAccountActionEndsItQuietly) {
     }
 }
 
+TEST(AppStateAccount, SignOutWhileASignInStillLoadsTheAccount) {
+    StateFixture f;
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    f.service.addFault(heldOn(QStringLiteral("GET"), QStringLiteral("/client/bootstrap")));
+    QCoro::Task<void> signIn =
+        state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo"));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    ASSERT_TRUE(state.token().has_value());
+    runTask(state.logout());
+    // The sign-in sheet is usable at once, not after the old session's answer.
+    EXPECT_TRUE(state.showAuthSheet());
+    EXPECT_FALSE(state.isBusy());
+    const auto sentBefore = f.service.requests().size();
+    f.service.releaseHeld();
+    runTask(std::move(signIn));
+    EXPECT_EQ(f.service.requests().size(), sentBefore);
+    EXPECT_FALSE(state.token().has_value());
+    EXPECT_FALSE(state.currentUser().has_value());
+    EXPECT_FALSE(state.alertMessage().has_value());
+    EXPECT_FALSE(state.isBusy());
+}
+
 TEST(AppStateAccount, DeviceAnswersAfterASignOutWriteNothing) {
     // The connect's device list or its bind is held while the user signs out; the service keeps
     // the session (its sign-out answered 500), so both answer with the old account's devices.
