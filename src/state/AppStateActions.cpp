@@ -158,12 +158,14 @@ void AppState::openTelegramProxy() {
         QStringLiteral("tg://socks?server=127.0.0.1&port=") + QString::number(m_localProxyPort);
     m_deps.copyToClipboard(link);
     const QUrl url(link, QUrl::StrictMode);
-    // With no Telegram to take the link, it is only on the clipboard.
     if (url.isValid() && m_deps.openURL(url)) {
         appendLog(QStringLiteral("已打开 Telegram 本地 SOCKS 代理入口。"));
-    } else {
-        appendLog(QStringLiteral("Telegram 本地 SOCKS 代理入口已复制。"));
+        return;
     }
+    // With no Telegram to take the link, it is only on the clipboard.
+    const QString text = QStringLiteral("无法打开 Telegram，链接已复制：") + link;
+    appendLog(text);
+    setAlertMessage(text);
 }
 
 QString AppState::aiToolLauncherScript(const QString& command, const QString& displayName,
@@ -247,7 +249,22 @@ void AppState::setLaunchAtLogin(bool enabled) {
 
 void AppState::openClientHome() {
     const QString base = m_deps.webBaseURL.toString(QUrl::StripTrailingSlash);
-    m_deps.openURL(QUrl(base + QStringLiteral("/client/")));
+    openPage(QUrl(base + QStringLiteral("/client/")));
+}
+
+bool AppState::openPage(const QUrl& url) {
+    if (m_deps.openURL(url)) {
+        return true;
+    }
+    const QString text = unopenedPageText(url);
+    appendLog(text);
+    setAlertMessage(text);
+    return false;
+}
+
+QString AppState::unopenedPageText(const QUrl& url) {
+    // Encoded as sent, so that a pasted copy reaches the same page.
+    return QStringLiteral("无法打开浏览器，请手动访问：") + url.toString(QUrl::FullyEncoded);
 }
 
 } // namespace orvane

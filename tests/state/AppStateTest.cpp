@@ -814,6 +814,50 @@ TEST(AppStateLinks, PurchasePagesAndNodePick) {
     EXPECT_EQ(picker.runningTaskCount(), 0);
 }
 
+TEST(AppStateLinks, LinksTheDesktopCannotOpenGiveTheirAddress) {
+    StateFixture f;
+    AppState& state = f.makeState();
+    f.urlsOpen = false;
+    // The alert and the log say the same, with the address to go to by hand.
+    auto said = [&f, &state](const QString& text) {
+        EXPECT_EQ(state.alertMessage(), text);
+        EXPECT_EQ(f.logMessages().first(), text);
+        state.setAlertMessage(std::nullopt);
+    };
+
+    state.openClientHome();
+    EXPECT_EQ(f.openedURLs.last(), QUrl(QStringLiteral("https://web.orvane.test/client/")));
+    said(QStringLiteral("无法打开浏览器，请手动访问：https://web.orvane.test/client/"));
+
+    runTask(state.purchase(placeholderPlans().first()));
+    // The address as it would have been opened, its query still encoded.
+    const QString pricing = f.openedURLs.last().toString(QUrl::FullyEncoded);
+    EXPECT_TRUE(pricing.startsWith(QStringLiteral("https://web.orvane.test/login/?next=")));
+    said(QStringLiteral("无法打开浏览器，请手动访问：") + pricing);
+
+    // The Telegram link is on the clipboard already.
+    state.openTelegramProxy();
+    EXPECT_EQ(f.clipboard, QStringLiteral("tg://socks?server=127.0.0.1&port=19090"));
+    said(QStringLiteral("无法打开 Telegram，链接已复制：tg://socks?server=127.0.0.1&port=19090"));
+
+    // The upgrade notice stays, the address below it.
+    APIAppVersion force;
+    force.updateMode = QStringLiteral("force");
+    force.latestVersion = QStringLiteral("10.6.0");
+    force.downloadUrl = QStringLiteral("https://web.orvane.test/download");
+    Access::applyVersionPolicy(state, force);
+    runTask(state.toggleConnection());
+    const QString unopened = QStringLiteral("无法打开浏览器，请手动访问：https://web.orvane.test/download");
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("需要升级到 v10.6.0\n") + unopened);
+    EXPECT_EQ(f.logMessages().mid(0, 2), (QStringList{unopened, QStringLiteral("需要升级到 v10.6.0")}));
+
+    // A link that opens says nothing.
+    f.urlsOpen = true;
+    state.setAlertMessage(std::nullopt);
+    state.openClientHome();
+    EXPECT_FALSE(state.alertMessage().has_value());
+}
+
 TEST(AppStateText, ConnectionTitlesAndNotes) {
     using C = ConnectionState::Case;
     const std::optional<QString> path = QStringLiteral("/p/orvane-active.json");
