@@ -310,6 +310,9 @@ private:
                           const std::optional<QString>& account) const;
     static QUrl publicLoginURL(const QUrl& base, const QUrl& next);
     QString recentLogText(int count) const;
+    // A web page in the browser; when none opens, the alert and the log give its address.
+    bool openPage(const QUrl& url);
+    static QString unopenedPageText(const QUrl& url);
 
     // Attempt trace and reports.
     void beginConnectionAttempt(const std::optional<Endpoint>& endpoint);

@@ -50,23 +50,38 @@ QCoro::Task<void> AppState::unbindDevice(Device device) {
         co_return;
     }
     const QString token = *m_token;
+    const QString fallback = QStringLiteral("解绑设备失败");
     QPointer<AppState> self(this);
     setIsBusy(true);
     std::exception_ptr failure;
     try {
         co_await m_api.deleteDevice(device.id, token);
-        if (self) {
-            appendLog(QStringLiteral("已解绑设备：") + device.platform + QStringLiteral("。"));
-            co_await syncDevices(token);
-        }
     } catch (...) {
         failure = std::current_exception();
     }
     if (!self) {
         co_return;
     }
+    // A sign-out meanwhile owns the window and its busy mark: the outcome goes to the log
+    // only, and nothing more is sent with the old session.
+    if (m_token != token) {
+        appendLog(failure ? fallback + QStringLiteral("：") + describeError(failure)
+                          : QStringLiteral("已解绑设备：") + device.platform + QStringLiteral("。"));
+        co_return;
+    }
+    if (!failure) {
+        appendLog(QStringLiteral("已解绑设备：") + device.platform + QStringLiteral("。"));
+        try {
+            co_await syncDevices(token);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self || m_token != token) {
+            co_return;
+        }
+    }
     if (failure) {
-        present(failure, QStringLiteral("解绑设备失败"));
+        present(failure, fallback);
     }
     setIsBusy(false);
 }
@@ -91,21 +106,35 @@ QCoro::Task<void> AppState::submitFeedback(QString title, QString contactEmail, 
     }
     request.body = body + QStringLiteral("\n\n--- macOS 客户端日志 ---\n") +
                    recentLogText(static_cast<int>(m_logs.size()));
+    const QString fallback = QStringLiteral("提交反馈失败");
     std::exception_ptr failure;
     try {
         co_await m_api.createTicket(request, token);
-        if (self) {
-            appendLog(QStringLiteral("日志反馈已提交。"));
-            co_await syncTickets(token);
-        }
     } catch (...) {
         failure = std::current_exception();
     }
     if (!self) {
         co_return;
     }
+    // As for an unbind: after a sign-out the outcome is only logged.
+    if (m_token != token) {
+        appendLog(failure ? fallback + QStringLiteral("：") + describeError(failure)
+                          : QStringLiteral("日志反馈已提交。"));
+        co_return;
+    }
+    if (!failure) {
+        appendLog(QStringLiteral("日志反馈已提交。"));
+        try {
+            co_await syncTickets(token);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self || m_token != token) {
+            co_return;
+        }
+    }
     if (failure) {
-        present(failure, QStringLiteral("提交反馈失败"));
+        present(failure, fallback);
     } else {
         setAlertMessage(QStringLiteral("反馈已提交。"));
     }
@@ -129,12 +158,14 @@ void AppState::openTelegramProxy() {
         QStringLiteral("tg://socks?server=127.0.0.1&port=") + QString::number(m_localProxyPort);
     m_deps.copyToClipboard(link);
     const QUrl url(link, QUrl::StrictMode);
-    // With no Telegram to take the link, it is only on the clipboard.
     if (url.isValid() && m_deps.openURL(url)) {
         appendLog(QStringLiteral("已打开 Telegram 本地 SOCKS 代理入口。"));
-    } else {
-        appendLog(QStringLiteral("Telegram 本地 SOCKS 代理入口已复制。"));
+        return;
     }
+    // With no Telegram to take the link, it is only on the clipboard.
+    const QString text = QStringLiteral("无法打开 Telegram，链接已复制：") + link;
+    appendLog(text);
+    setAlertMessage(text);
 }
 
 QString AppState::aiToolLauncherScript(const QString& command, const QString& displayName,
@@ -218,7 +249,22 @@ void AppState::setLaunchAtLogin(bool enabled) {
 
 void AppState::openClientHome() {
     const QString base = m_deps.webBaseURL.toString(QUrl::StripTrailingSlash);
-    m_deps.openURL(QUrl(base + QStringLiteral("/client/")));
+    openPage(QUrl(base + QStringLiteral("/client/")));
+}
+
+bool AppState::openPage(const QUrl& url) {
+    if (m_deps.openURL(url)) {
+        return true;
+    }
+    const QString text = unopenedPageText(url);
+    appendLog(text);
+    setAlertMessage(text);
+    return false;
+}
+
+QString AppState::unopenedPageText(const QUrl& url) {
+    // Encoded as sent, so that a pasted copy reaches the same page.
+    return QStringLiteral("无法打开浏览器，请手动访问：") + url.toString(QUrl::FullyEncoded);
 }
 
 } // namespace orvane

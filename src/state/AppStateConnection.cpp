@@ -41,8 +41,10 @@ QCoro::Task<void> AppState::toggleConnection() {
     if (m_requiresVersionAction) {
         appendLog(m_versionPolicyText);
         setAlertMessage(m_versionPolicyText);
-        if (m_versionDownloadURL) {
-            m_deps.openURL(*m_versionDownloadURL);
+        if (m_versionDownloadURL && !m_deps.openURL(*m_versionDownloadURL)) {
+            const QString unopened = unopenedPageText(*m_versionDownloadURL);
+            appendLog(unopened);
+            setAlertMessage(m_versionPolicyText + QLatin1Char('\n') + unopened);
         }
         co_return;
     }
@@ -167,10 +169,8 @@ QCoro::Task<void> AppState::purchase(Plan plan) {
         co_return;
     }
     // A link nobody could open is not reported as opened.
-    if (m_deps.openURL(*url)) {
+    if (openPage(*url)) {
         appendLog(QStringLiteral("已打开公网") + plan.name + QStringLiteral("页面。"));
-    } else {
-        present(QStringLiteral("无法打开浏览器，请稍后重试。"), QStringLiteral("打开页面失败"));
     }
 }
 

@@ -249,7 +249,8 @@ QCoro::Task<void> AppState::saveAIRoutePreference(QString token) {
     if (failure) {
         appendLog(QStringLiteral("AI 线路偏好已本机保存，服务端同步失败：") +
                   describeError(failure));
-    } else if (response->routeCatalog) {
+    } else if (response->routeCatalog && m_token == token) {
+        // As for the route-preferences step: no catalog of a session signed out meanwhile.
         applyRouteCatalog(*response->routeCatalog);
     }
 }

@@ -256,7 +256,8 @@ QCoro::Task<Device> AppState::bindCurrentDeviceIfNeeded(QString token) {
     QPointer<AppState> self(this);
     const APIDeviceResponse response = co_await m_api.bindDevice(std::move(request), token);
     const Device bound = Device::fromAPI(response.device, response.device.id);
-    if (self) {
+    // After a sign-out the answer belongs to no one here: the caller's flow is stopped.
+    if (self && m_token == token) {
         setCurrentDevice(bound);
         m_deviceIdentity.saveServerDeviceId(bound.id, userId);
     }

@@ -301,10 +301,16 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         }
         return failure != nullptr;
     };
+    // The sign-out has cleared the busy mark already; it may belong to a new sign-in by now.
+    auto finish = [this, &token] {
+        if (m_token == token) {
+            setIsBusy(false);
+        }
+    };
 
     StepOutcome step = co_await attempt(syncAccount(token));
     if (ended(step.failure)) {
-        setIsBusy(false);
+        finish();
         co_return;
     }
     step = co_await attempt(syncClientBootstrap(token));
@@ -313,12 +319,11 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         step = co_await attempt(syncDevices(token));
     }
     if (ended(step.failure)) {
-        setIsBusy(false);
+        finish();
         co_return;
     }
     step = co_await attempt(syncRoutePreferences(token));
     if (m_token != token) {
-        setIsBusy(false);
         co_return;
     }
     if (step.failure) {
@@ -329,7 +334,7 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         step = co_await attempt(syncOrders(token));
         ended(step.failure);
     }
-    setIsBusy(false);
+    finish();
 }
 
 QCoro::Task<void> AppState::syncAccount(QString token) {
@@ -498,7 +503,8 @@ void AppState::logoutLocally() {
     setActiveDeviceCount(0);
     setConnectionState(ConnectionState::Case::disconnected);
     setConnectedAt(std::nullopt);
-    // What the sign-out stopped leaves the busy mark alone: it ends here.
+    // What the old session was busy with ends quietly without touching the mark again: the
+    // signed-out window must not wait for its answers.
     setIsBusy(false);
     setShowAuthSheet(true);
     appendLog(QStringLiteral("已退出登录。"));
@@ -569,10 +575,14 @@ QCoro::Task<void> AppState::registerAccount(QString identity, QString password,
     }
     if (failure) {
         present(failure, QStringLiteral("注册失败"));
-    } else {
-        co_await startSession(*auth, QStringLiteral("注册并登录成功。"));
+        setIsBusy(false);
+        co_return;
     }
-    setIsBusy(false);
+    const QString token = auth->token;
+    co_await startSession(*auth, QStringLiteral("注册并登录成功。"));
+    if (m_token == token) {
+        setIsBusy(false);
+    }
 }
 
 QCoro::Task<void> AppState::login(QString identity, QString password) {
@@ -587,10 +597,16 @@ QCoro::Task<void> AppState::login(QString identity, QString password) {
     }
     if (failure) {
         present(failure, QStringLiteral("登录失败"));
-    } else {
-        co_await startSession(*auth, QStringLiteral("登录成功。"));
+        setIsBusy(false);
+        co_return;
     }
-    setIsBusy(false);
+    // A sign-out during the request ended the session before this one: the new one starts.
+    // Once started, a sign-out of it clears the busy mark itself.
+    const QString token = auth->token;
+    co_await startSession(*auth, QStringLiteral("登录成功。"));
+    if (m_token == token) {
+        setIsBusy(false);
+    }
 }
 
 QCoro::Task<void> AppState::startSession(APIAuthResponse auth, QString logText) {
@@ -601,7 +617,8 @@ QCoro::Task<void> AppState::startSession(APIAuthResponse auth, QString logText) 
     setShowAuthSheet(false);
     appendLog(logText);
     co_await refreshPublicData();
-    if (m_token) {
+    // Signed out meanwhile, or signed in again: that session's own refresh is the one to run.
+    if (m_token == auth.token) {
         co_await refreshPrivateData();
     }
 }

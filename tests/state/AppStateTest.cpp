@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace orvane {
 
 // Reaches the state's private steps where the service cannot produce the input.
@@ -53,6 +55,15 @@ QList<DevService::RecordedRequest> requestsTo(const DevService& service, const Q
         }
     }
     return found;
+}
+
+// Holds the next such request until the test releases it; it is then answered as things stand.
+DevService::Fault heldOn(const QString& method, const QString& path) {
+    DevService::Fault f;
+    f.method = method;
+    f.path = path;
+    f.kind = DevService::FaultKind::hold;
+    return f;
 }
 
 QJsonObject bodyOf(const DevService::RecordedRequest& request) {
@@ -464,6 +475,174 @@ TEST(AppStateAccount, ConnectAfterSigningInAgainWaitsForTheSignOutsTakeDown) {
     }
 }
 
+TEST(AppStateAccount, SignOutDuringAnAccountActionEndsItQuietly) {
+    const QString get = QStringLiteral("GET");
+    for (const bool unbind : {true, false}) {
+        // Held: the action's own request, or the list refresh that follows it.
+        for (const bool heldFirst : {true, false}) {
+            // The service ends the session (a held request then answers 401), or keeps it
+            // because the sign-out was answered 500.
+            for (const bool serviceSignsOut : {true, false}) {
+                SCOPED_TRACE(QStringLiteral("%1, %2 held, sign-out %3")
+                                 .arg(unbind ? "unbind" : "feedback",
+                                      heldFirst ? "first request" : "list refresh",
+                                      serviceSignsOut ? "accepted" : "answered 500")
+                                 .toStdString());
+                StateFixture f;
+                f.service.setDemoMaxDevices(5);
+                bindDevice(f, QStringLiteral("other"), QStringLiteral("Office PC"), f.osVersion);
+                signInDemo(f);
+                AppState& state = f.makeState();
+                runTask(state.bootstrap());
+                ASSERT_EQ(state.devices().size(), 1);
+                const Device other = state.devices().first();
+
+                if (heldFirst) {
+                    f.service.addFault(unbind ? heldOn(QStringLiteral("DELETE"),
+                                                       QStringLiteral("/devices/") + other.id)
+                                              : heldOn(QStringLiteral("POST"),
+                                                       QStringLiteral("/tickets")));
+                } else {
+                    f.service.addFault(heldOn(get, unbind ? QStringLiteral("/devices")
+                                                          : QStringLiteral("/tickets")));
+                }
+                if (!serviceSignsOut) {
+                    f.service.addFault(faultOn("/auth/logout", DevService::FaultKind::status, 500));
+                }
+                QCoro::Task<void> action =
+                    unbind ? state.unbindDevice(other)
+                           : state.submitFeedback(QStringLiteral("连不上"), QString(),
+                                                  QStringLiteral("一直失败"));
+                ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+                runTask(state.logout());
+                // The signed-out window does not wait for the old session's answer.
+                EXPECT_FALSE(state.isBusy());
+                const auto sentBefore = f.service.requests().size();
+                f.service.releaseHeld();
+                runTask(std::move(action));
+
+                EXPECT_EQ(f.service.requests().size(), sentBefore);
+                EXPECT_FALSE(state.alertMessage().has_value());
+                EXPECT_FALSE(state.isBusy());
+                EXPECT_TRUE(state.showAuthSheet());
+                EXPECT_TRUE(state.devices().isEmpty());
+                EXPECT_TRUE(state.tickets().isEmpty());
+                if (heldFirst) {
+                    // What became of the request is still on record.
+                    QString outcome;
+                    if (serviceSignsOut) {
+                        outcome = (unbind ? QStringLiteral("解绑设备失败：")
+                                          : QStringLiteral("提交反馈失败：")) +
+                                  QStringLiteral("登录已过期，请重新登录。");
+                    } else {
+                        outcome = unbind ? QStringLiteral("已解绑设备：") + other.platform +
+                                               QStringLiteral("。")
+                                         : QStringLiteral("日志反馈已提交。");
+                    }
+                    EXPECT_EQ(f.logMessages().first(), outcome);
+                }
+            }
+        }
+    }
+}
+
+TEST(AppStateAccount, SignOutWhileASignInStillLoadsTheAccount) {
+    StateFixture f;
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    f.service.addFault(heldOn(QStringLiteral("GET"), QStringLiteral("/client/bootstrap")));
+    QCoro::Task<void> signIn =
+        state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo"));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    ASSERT_TRUE(state.token().has_value());
+    runTask(state.logout());
+    // The sign-in sheet is usable at once, not after the old session's answer.
+    EXPECT_TRUE(state.showAuthSheet());
+    EXPECT_FALSE(state.isBusy());
+    const auto sentBefore = f.service.requests().size();
+    f.service.releaseHeld();
+    runTask(std::move(signIn));
+    EXPECT_EQ(f.service.requests().size(), sentBefore);
+    EXPECT_FALSE(state.token().has_value());
+    EXPECT_FALSE(state.currentUser().has_value());
+    EXPECT_FALSE(state.alertMessage().has_value());
+    EXPECT_FALSE(state.isBusy());
+}
+
+TEST(AppStateAccount, DeviceAnswersAfterASignOutWriteNothing) {
+    // The connect's device list or its bind is held while the user signs out; the service keeps
+    // the session (its sign-out answered 500), so both answer with the old account's devices.
+    for (const bool atBind : {true, false}) {
+        SCOPED_TRACE(atBind ? "bind" : "device list");
+        StateFixture f;
+        f.service.setDemoMaxDevices(5);
+        if (!atBind) {
+            // Matches this machine: applied, it would become the current device.
+            bindDevice(f, QStringLiteral("mine"), f.hostName, f.osVersion);
+        }
+        signInDemo(f);
+        AppState& state = f.makeState();
+        runTask(state.bootstrap());
+        f.service.addFault(heldOn(atBind ? QStringLiteral("POST") : QStringLiteral("GET"),
+                                  QStringLiteral("/devices")));
+        f.service.addFault(faultOn("/auth/logout", DevService::FaultKind::status, 500));
+
+        QCoro::Task<void> press = state.toggleConnection();
+        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+        runTask(state.logout());
+        const auto sentBefore = f.service.requests().size();
+        int deviceChanges = 0;
+        const auto devices = QObject::connect(&state, &AppState::devicesChanged,
+                                              [&deviceChanges] { ++deviceChanges; });
+        const auto account = QObject::connect(&state, &AppState::accountChanged,
+                                              [&deviceChanges] { ++deviceChanges; });
+        f.service.releaseHeld();
+        runTask(std::move(press));
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+        QObject::disconnect(devices);
+        QObject::disconnect(account);
+
+        EXPECT_EQ(deviceChanges, 0);
+        EXPECT_FALSE(state.currentDevice().has_value());
+        EXPECT_TRUE(state.devices().isEmpty());
+        if (atBind) {
+            EXPECT_FALSE(f.preferences->contains(QStringLiteral("orvane.serverDeviceId.usr_demo")));
+        }
+        EXPECT_EQ(f.service.requests().size(), sentBefore);
+        EXPECT_FALSE(state.alertMessage().has_value());
+        EXPECT_FALSE(state.isBusy());
+        EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("connect(")).isEmpty());
+        EXPECT_EQ(state.connectionState(), ConnectionState(ConnectionState::Case::disconnected));
+    }
+}
+
+TEST(AppStateAccount, RoutePreferenceAnsweredAfterASignOutIsNotApplied) {
+    StateFixture f;
+    signInDemo(f);
+    AppState& state = f.makeState();
+    runTask(state.bootstrap());
+    // A manual node pick clears the AI region and saves that with the service.
+    Access::setAIRouteChoice(state, RouteRegionChoice::sg);
+    const auto other = std::find_if(state.endpoints().begin(), state.endpoints().end(),
+                                    [&state](const Endpoint& e) {
+                                        return e.id != state.selectedEndpointId();
+                                    });
+    ASSERT_NE(other, state.endpoints().end());
+    f.service.addFault(heldOn(QStringLiteral("PUT"), QStringLiteral("/client/route-preferences")));
+    f.service.addFault(faultOn("/auth/logout", DevService::FaultKind::status, 500));
+    state.selectEndpointFromMenu(*other);
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    runTask(state.logout());
+    int applied = 0;
+    const auto hook =
+        QObject::connect(&state, &AppState::routeCatalogChanged, [&applied] { ++applied; });
+    f.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+    QObject::disconnect(hook);
+    EXPECT_EQ(applied, 0);
+    EXPECT_FALSE(state.alertMessage().has_value());
+}
+
 TEST(AppStateVersion, PolicyTextsAndTheConnectGate) {
     StateFixture f;
     AppState& state = f.makeState();
@@ -633,6 +812,50 @@ TEST(AppStateLinks, PurchasePagesAndNodePick) {
     picker.selectEndpointFromMenu(sg);
     EXPECT_EQ(picker.logs().size(), logged);
     EXPECT_EQ(picker.runningTaskCount(), 0);
+}
+
+TEST(AppStateLinks, LinksTheDesktopCannotOpenGiveTheirAddress) {
+    StateFixture f;
+    AppState& state = f.makeState();
+    f.urlsOpen = false;
+    // The alert and the log say the same, with the address to go to by hand.
+    auto said = [&f, &state](const QString& text) {
+        EXPECT_EQ(state.alertMessage(), text);
+        EXPECT_EQ(f.logMessages().first(), text);
+        state.setAlertMessage(std::nullopt);
+    };
+
+    state.openClientHome();
+    EXPECT_EQ(f.openedURLs.last(), QUrl(QStringLiteral("https://web.orvane.test/client/")));
+    said(QStringLiteral("无法打开浏览器，请手动访问：https://web.orvane.test/client/"));
+
+    runTask(state.purchase(placeholderPlans().first()));
+    // The address as it would have been opened, its query still encoded.
+    const QString pricing = f.openedURLs.last().toString(QUrl::FullyEncoded);
+    EXPECT_TRUE(pricing.startsWith(QStringLiteral("https://web.orvane.test/login/?next=")));
+    said(QStringLiteral("无法打开浏览器，请手动访问：") + pricing);
+
+    // The Telegram link is on the clipboard already.
+    state.openTelegramProxy();
+    EXPECT_EQ(f.clipboard, QStringLiteral("tg://socks?server=127.0.0.1&port=19090"));
+    said(QStringLiteral("无法打开 Telegram，链接已复制：tg://socks?server=127.0.0.1&port=19090"));
+
+    // The upgrade notice stays, the address below it.
+    APIAppVersion force;
+    force.updateMode = QStringLiteral("force");
+    force.latestVersion = QStringLiteral("10.6.0");
+    force.downloadUrl = QStringLiteral("https://web.orvane.test/download");
+    Access::applyVersionPolicy(state, force);
+    runTask(state.toggleConnection());
+    const QString unopened = QStringLiteral("无法打开浏览器，请手动访问：https://web.orvane.test/download");
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("需要升级到 v10.6.0\n") + unopened);
+    EXPECT_EQ(f.logMessages().mid(0, 2), (QStringList{unopened, QStringLiteral("需要升级到 v10.6.0")}));
+
+    // A link that opens says nothing.
+    f.urlsOpen = true;
+    state.setAlertMessage(std::nullopt);
+    state.openClientHome();
+    EXPECT_FALSE(state.alertMessage().has_value());
 }
 
 TEST(AppStateText, ConnectionTitlesAndNotes) {

@@ -205,7 +205,8 @@ TEST(AccountActions, LinksAndLoginItem) {
     f.urlsOpen = false;
     state.openTelegramProxy();
     EXPECT_EQ(f.clipboard, QStringLiteral("tg://socks?server=127.0.0.1&port=19090"));
-    EXPECT_EQ(f.logMessages().first(), QStringLiteral("Telegram 本地 SOCKS 代理入口已复制。"));
+    EXPECT_EQ(f.logMessages().first(),
+              QStringLiteral("无法打开 Telegram，链接已复制：tg://socks?server=127.0.0.1&port=19090"));
 
     state.copyInviteLink();
     EXPECT_EQ(state.alertMessage(), QStringLiteral("登录后才能复制邀请链接。"));

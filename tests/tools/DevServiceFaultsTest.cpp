@@ -9,6 +9,7 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
+#include <thread>
 
 using orvane::dev::DevService;
 using orvane::test::ServiceClient;
@@ -163,6 +164,48 @@ TEST_F(DevServiceFaultsTest, DelayedAnswersComeLateButComplete) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
     EXPECT_EQ(answer.status, 200);
     EXPECT_TRUE(answer.json().contains(QStringLiteral("plans")));
+}
+
+TEST_F(DevServiceFaultsTest, HeldRequestsAreAnsweredAsThingsStandAtTheRelease) {
+    const int port = m_service.port();
+    auto later = [port](const char* path, const QString& token) {
+        return std::async(std::launch::async, [port, path = QString::fromLatin1(path), token] {
+            return ServiceClient(port).get(path, token).status;
+        });
+    };
+    auto heldReaches = [this](int count) {
+        for (int i = 0; i < 3000 && m_service.heldCount() != count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return m_service.heldCount() == count;
+    };
+
+    // The session ends while the request waits: it is answered 401, not with the account.
+    const QString token = m_service.demoToken();
+    m_service.addFault(fault("GET", "/me", Kind::hold));
+    auto me = later("/api/me", token);
+    ASSERT_TRUE(heldReaches(1));
+    EXPECT_EQ(m_client->send("POST", QStringLiteral("/api/auth/logout"), {}, token).status, 200);
+    EXPECT_EQ(me.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    m_service.releaseHeld();
+    EXPECT_EQ(me.get(), 401);
+    EXPECT_EQ(m_service.heldCount(), 0);
+
+    // The same over the knobs.
+    m_client->send("POST", QStringLiteral("/__dev/faults"), R"({"path":"/plans","kind":"hold"})");
+    auto plans = later("/api/plans", {});
+    ASSERT_TRUE(heldReaches(1));
+    EXPECT_EQ(m_client->get(QStringLiteral("/__dev/held")).json().value(QStringLiteral("held")),
+              1);
+    EXPECT_EQ(m_client->send("DELETE", QStringLiteral("/__dev/held")).status, 200);
+    EXPECT_EQ(plans.get(), 200);
+
+    // Stopping the service ends a request still held.
+    m_service.addFault(fault("GET", "/nodes", Kind::hold));
+    auto nodes = later("/api/nodes", {});
+    ASSERT_TRUE(heldReaches(1));
+    m_service.stop();
+    EXPECT_NE(nodes.get(), 200);
 }
 
 TEST_F(DevServiceFaultsTest, ClosedConnectionsCarryNoAnswer) {

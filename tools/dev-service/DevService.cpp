@@ -304,6 +304,19 @@ void DevService::clearFaults() {
     m_faults.clear();
 }
 
+int DevService::heldCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_held;
+}
+
+void DevService::releaseHeld() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_releases;
+    }
+    m_stopSignal.notify_all();
+}
+
 QList<DevService::RecordedRequest> DevService::requests() const {
     std::lock_guard lock(m_mutex);
     return m_requests;
@@ -357,7 +370,8 @@ bool DevService::faultFromJSON(const QJsonObject& object, Fault& fault) {
                     static_cast<int>(FaultKind::wrongTypes)},
                    {{QStringLiteral("delay")}, static_cast<int>(FaultKind::delay)},
                    {{QStringLiteral("close_connection"), QStringLiteral("closeConnection")},
-                    static_cast<int>(FaultKind::closeConnection)}},
+                    static_cast<int>(FaultKind::closeConnection)},
+                   {{QStringLiteral("hold")}, static_cast<int>(FaultKind::hold)}},
                   kind);
     int body = static_cast<int>(ErrorBody::errorAndMessage);
     const bool bodyKnown =
@@ -443,6 +457,11 @@ void DevService::serveKnobs(const httplib::Request& request, httplib::Response& 
         reply(200, ok);
     } else if (path == QLatin1String("/__dev/faults") && request.method == "DELETE") {
         clearFaults();
+        reply(200, ok);
+    } else if (path == QLatin1String("/__dev/held") && request.method == "GET") {
+        reply(200, {{QStringLiteral("held"), heldCount()}});
+    } else if (path == QLatin1String("/__dev/held") && request.method == "DELETE") {
+        releaseHeld();
         reply(200, ok);
     } else if (path == QLatin1String("/__dev/requests") && request.method == "GET") {
         QJsonArray list;
@@ -536,6 +555,16 @@ DevService::Answer DevService::answerAPI(const httplib::Request& request, const 
         answer.note = QStringLiteral("fault: delayed %1 ms").arg(fault.delayMs);
         return answer;
     }
+    case FaultKind::hold: {
+        if (!waitUntilReleased()) {
+            return Answer{503, compact({{QStringLiteral("error"), faultErrorText(503)}}),
+                          "application/json", QStringLiteral("stopping")};
+        }
+        // Answered as things stand at the release, not as they stood on arrival.
+        Answer answer = normally();
+        answer.note = QStringLiteral("fault: held");
+        return answer;
+    }
     case FaultKind::closeConnection:
         if (dropConnection(request)) {
             dropped = true;
@@ -570,6 +599,15 @@ bool DevService::waitUnlessStopping(int milliseconds) {
     std::unique_lock lock(m_mutex);
     return !m_stopSignal.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                   [this] { return m_stopping; });
+}
+
+bool DevService::waitUntilReleased() {
+    std::unique_lock lock(m_mutex);
+    const quint64 release = m_releases;
+    ++m_held;
+    m_stopSignal.wait(lock, [this, release] { return m_stopping || m_releases != release; });
+    --m_held;
+    return !m_stopping;
 }
 
 bool DevService::dropConnection(const httplib::Request& request) const {

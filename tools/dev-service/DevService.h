@@ -44,7 +44,7 @@ struct DevServiceOptions {
 class DevService {
 public:
     using Options = DevServiceOptions;
-    enum class FaultKind { status, malformedJSON, wrongTypes, delay, closeConnection };
+    enum class FaultKind { status, malformedJSON, wrongTypes, delay, closeConnection, hold };
     enum class ErrorBody {
         errorAndMessage,
         errorOnly,
@@ -62,6 +62,7 @@ public:
         int status = 500;                            // for status
         ErrorBody body = ErrorBody::errorAndMessage; // for status
         int delayMs = 0; // for delay: wait this long, then answer normally
+        // hold: wait until releaseHeld() (or stop), then answer normally
     };
     struct RecordedRequest {
         QString method;
@@ -86,6 +87,9 @@ public:
 
     void addFault(const Fault& fault);
     void clearFaults();
+    // Held requests, answered only once released: lets a test act while one is in flight.
+    int heldCount() const;
+    void releaseHeld();
     QList<RecordedRequest> requests() const;
     void clearRequests();
     QList<QJsonObject> connectionReports() const;
@@ -108,6 +112,7 @@ private:
                      const QMap<QString, QString>& headers, bool& dropped);
     bool takeFault(const QString& method, const QString& apiPath, Fault& fault);
     bool waitUnlessStopping(int milliseconds);
+    bool waitUntilReleased();
     bool dropConnection(const httplib::Request& request) const;
     void shutdownServerSockets() const;
     void log(const QString& line) const;
@@ -122,7 +127,9 @@ private:
     QList<Fault> m_faults;
     QList<RecordedRequest> m_requests;
     bool m_stopping = false;
-    std::condition_variable m_stopSignal;
+    int m_held = 0;
+    quint64 m_releases = 0;
+    std::condition_variable m_stopSignal; // also signals a release
 };
 
 } // namespace orvane::dev
