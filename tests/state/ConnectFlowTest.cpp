@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -525,6 +524,12 @@ DevService::Fault delayed(const char* method, const char* path, int ms) {
     return fault;
 }
 
+DevService::Fault held(const char* method, const char* path) {
+    DevService::Fault fault = delayed(method, path, 0);
+    fault.kind = DevService::FaultKind::hold;
+    return fault;
+}
+
 } // namespace
 
 // The user disconnects while a keep-alive check is out, and the take-down takes a while: the
@@ -597,20 +602,16 @@ TEST(ConnectFlow, APickDuringTheConnectsReportFollowsTheRunningNode) {
                 co_return;
             };
         }
-        f.service.addFault(delayed("POST", "/client/connection-report", 1500));
-        bool picked = false;
-        QObject::connect(&state, &AppState::connectionStateChanged, &state, [&] {
-            if (!picked && state.connectionState().stateCase() == ConnectionState::Case::connected) {
-                picked = true;
-                // On a later turn of the loop, once the report is out.
-                QTimer::singleShot(0, &state, [&] {
-                    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
-                });
-            }
-        });
-        runTask(state.toggleConnection());
-        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1; }));
+        f.service.addFault(held("POST", "/client/connection-report"));
+        QCoro::Task<void> press = state.toggleConnection();
+        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
         ASSERT_TRUE(f.tunnel->calls.contains(QStringLiteral("reload(sg-01)")));
+        f.service.releaseHeld();
+        runTask(std::move(press));
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1; }));
 
         const QString running = reload == Reload::succeeds ? QStringLiteral("sg-01")
                                                            : QStringLiteral("hk-01");
@@ -687,7 +688,7 @@ TEST(ConnectFlow, AConnectPressedAfterADisconnectIsNotHeldBackByTheStoppedOne) {
     StateFixture f;
     AppState& state = signedIn(f);
     f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
-        f.service.addFault(delayed("GET", "/devices", 2000));
+        f.service.addFault(held("GET", "/devices"));
         co_return TunnelActivation{};
     };
     std::optional<QCoro::Task<void>> disconnect;
@@ -712,6 +713,7 @@ TEST(ConnectFlow, AConnectPressedAfterADisconnectIsNotHeldBackByTheStoppedOne) {
     EXPECT_FALSE(state.isBusy());
 
     // Its late answer changes nothing.
+    f.service.releaseHeld();
     runTask(std::move(stopped));
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
     EXPECT_TRUE(f.tunnel->mode.has_value());
