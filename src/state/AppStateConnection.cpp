@@ -123,7 +123,8 @@ QCoro::Task<void> AppState::disconnect() {
     setIsBusy(true);
     QPointer<AppState> self(this);
     co_await runDisconnectSequence();
-    if (self) {
+    // A connect pressed while the disconnect's report was out keeps its busy mark.
+    if (self && m_connectInFlight != m_flowGeneration) {
         setIsBusy(false);
     }
 }

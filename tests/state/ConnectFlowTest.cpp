@@ -756,3 +756,32 @@ TEST(ConnectFlow, APickDuringAKeepAliveCheckIsNotUndoneByIt) {
     EXPECT_EQ(state.endpointQualityStats(), statsBefore);
     runTask(state.cleanupBeforeExit());
 }
+
+// A connect pressed once the tunnel is down, while the disconnect's report is still out, keeps
+// its busy mark when that report comes back.
+TEST(ConnectFlow, AConnectPressedDuringTheDisconnectsReportKeepsItsBusyMark) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.service.addFault(held("POST", "/client/connection-report"));
+    QCoro::Task<void> disconnect = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+
+    OneShotEvent started;
+    f.tunnel->onConnect = [&started](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        co_await started.wait();
+        co_return TunnelActivation{};
+    };
+    QCoro::Task<void> connect = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return f.tunnel->calls.last() == QStringLiteral("connect(hk-01,0)"); }));
+    f.service.releaseHeld();
+    runTask(std::move(disconnect));
+    EXPECT_TRUE(state.isBusy());
+
+    started.set();
+    runTask(std::move(connect));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.cleanupBeforeExit());
+}
