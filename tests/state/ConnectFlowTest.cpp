@@ -785,3 +785,48 @@ TEST(ConnectFlow, AConnectPressedDuringTheDisconnectsReportKeepsItsBusyMark) {
     EXPECT_FALSE(state.isBusy());
     runTask(state.cleanupBeforeExit());
 }
+
+// A sign-out or a quit while a recovery takes the broken connection down: no other node is
+// started and the recovery says nothing more.
+TEST(ConnectFlow, SignOutOrQuitDuringARecoveryStartsNothing) {
+    enum class Action { signOut, quit };
+    for (const Action action : {Action::signOut, Action::quit}) {
+        SCOPED_TRACE(static_cast<int>(action));
+        StateFixture f;
+        AppState& state = signedIn(f);
+        runTask(state.toggleConnection());
+        f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+            co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+        };
+        ASSERT_TRUE(runKeepAlivePass(f));
+        OneShotEvent cleanedUp;
+        bool holding = true;
+        f.tunnel->onCleanup = [&](bool) -> QCoro::Task<void> {
+            if (holding) {
+                holding = false;
+                co_await cleanedUp.wait();
+            }
+        };
+        f.releaseLongSleeps();
+        ASSERT_TRUE(waitUntil([&] { return !holding; }));
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::repairing);
+        const auto reports = f.service.connectionReports().size();
+
+        if (action == Action::signOut) {
+            runTask(state.logout());
+        } else {
+            state.spawn(state.cleanupBeforeExit());
+        }
+        const QStringList log = f.logMessages();
+        cleanedUp.set();
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+        EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+        EXPECT_FALSE(f.tunnel->mode);
+        EXPECT_EQ(f.logMessages(), log);
+        EXPECT_EQ(f.service.connectionReports().size(), reports);
+        EXPECT_TRUE(f.service.crashReports().isEmpty());
+        EXPECT_FALSE(state.alertMessage());
+    }
+}
