@@ -43,6 +43,10 @@ QCoro::Task<TunnelActivation> failingFor(QString endpointId, QString text,
     co_return activation;
 }
 
+QCoro::Task<TunnelHealthCheck> webCheckFails() {
+    co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
+}
+
 QStringList stages(const QJsonObject& report) {
     QStringList out;
     for (const QJsonValue& entry : report.value(QStringLiteral("stateLog")).toArray()) {
@@ -194,9 +198,7 @@ TEST(ConnectFlow, KeepAliveFailuresRecoverAtMostTwice) {
     AppState& state = signedIn(f);
     runTask(state.toggleConnection());
     ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
-    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
-        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
-    };
+    f.tunnel->onHealthCheck = webCheckFails;
 
     ASSERT_TRUE(runKeepAlivePass(f));
     EXPECT_EQ(f.logMessages().first(), QStringLiteral("连接保活异常（1/2）：网页连通性检测失败。"));
@@ -241,9 +243,7 @@ TEST(ConnectFlow, RecoveryWithoutWorkingNodeLeavesNothingConnected) {
     StateFixture f;
     AppState& state = signedIn(f);
     runTask(state.toggleConnection());
-    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
-        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
-    };
+    f.tunnel->onHealthCheck = webCheckFails;
     f.tunnel->onConnect = [](ProtocolConfiguration c) {
         return failingFor(c.endpointId, QStringLiteral("address already in use"), c);
     };
@@ -494,9 +494,7 @@ TEST(ConnectFlow, KeepAliveFollowsTheNodeAHotReloadSwitchedTo) {
     ASSERT_TRUE(waitUntil([&] {
         return f.logMessages().first().startsWith(QStringLiteral("配置已热重载："));
     }));
-    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
-        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
-    };
+    f.tunnel->onHealthCheck = webCheckFails;
     // The failure counts against the node now running, not the one the loop began with.
     ASSERT_TRUE(runKeepAlivePass(f));
     EXPECT_EQ(reportLine(f.service.connectionReports().last()),
@@ -727,9 +725,7 @@ TEST(ConnectFlow, APickDuringAKeepAliveCheckIsNotUndoneByIt) {
     StateFixture f;
     AppState& state = signedIn(f);
     runTask(state.toggleConnection());
-    f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
-        co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
-    };
+    f.tunnel->onHealthCheck = webCheckFails;
     ASSERT_TRUE(runKeepAlivePass(f));
     const auto statsBefore = state.endpointQualityStats();
 
@@ -795,9 +791,7 @@ TEST(ConnectFlow, SignOutOrQuitDuringARecoveryStartsNothing) {
         StateFixture f;
         AppState& state = signedIn(f);
         runTask(state.toggleConnection());
-        f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
-            co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
-        };
+        f.tunnel->onHealthCheck = webCheckFails;
         ASSERT_TRUE(runKeepAlivePass(f));
         OneShotEvent cleanedUp;
         bool holding = true;
