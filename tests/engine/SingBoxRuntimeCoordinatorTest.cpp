@@ -24,6 +24,7 @@
 
 #include <httplib.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -624,6 +625,17 @@ TEST_F(SingBoxStartTest, PortConflictGivesExactlyOneRelaunch) {
     EXPECT_EQ(runs(), (QStringList{QStringLiteral("check"), QStringLiteral("run"), QStringLiteral("run")}));
     // The log was emptied before the relaunch: one run's lines only.
     EXPECT_EQ(description.count(QStringLiteral("address already in use")), 1) << description.toStdString();
+}
+
+// waitsUntilTheChildEnds gives up on a child that never ends: the test fails naming it instead
+// of hanging until ctest's time-out.
+TEST_F(SingBoxStartTest, WaitForAChildThatNeverEndsGivesUpNamingIt) {
+    instantSleeps(*coordinator);
+    start(writeConfig(freePort()));
+    const qint64 pid = *coordinator->childPid();
+    QPointer<QObject> owner(coordinator.get());
+    EXPECT_NONFATAL_FAILURE(test::runTask(test::untilChildrenOf(owner, 0s)),
+                            QStringLiteral("sing-box (pid %1) still running").arg(pid).toStdString());
 }
 
 TEST_F(SingBoxStartTest, ReloadAfterTheChildDied) {
