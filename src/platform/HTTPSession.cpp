@@ -8,12 +8,10 @@
 #include <QTimer>
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <map>
 #include <mutex>
-#include <type_traits>
 
 namespace orvane {
 
@@ -23,69 +21,9 @@ using std::chrono::milliseconds;
 
 constexpr int kMaxRedirects = 16;
 
-// libcurl and the TLS libraries under it take milliseconds to load and initialise: they are
-// loaded with the first request, not at process start, so they do not hold up the first window.
-struct Curl {
-    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
-    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
-    decltype(&::curl_easy_init) easy_init = nullptr;
-    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
-    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
-    decltype(&::curl_global_init) global_init = nullptr;
-    decltype(&::curl_multi_add_handle) multi_add_handle = nullptr;
-    decltype(&::curl_multi_cleanup) multi_cleanup = nullptr;
-    decltype(&::curl_multi_info_read) multi_info_read = nullptr;
-    decltype(&::curl_multi_init) multi_init = nullptr;
-    decltype(&::curl_multi_remove_handle) multi_remove_handle = nullptr;
-    decltype(&::curl_multi_setopt) multi_setopt = nullptr;
-    decltype(&::curl_multi_socket_action) multi_socket_action = nullptr;
-    decltype(&::curl_multi_strerror) multi_strerror = nullptr;
-    decltype(&::curl_slist_append) slist_append = nullptr;
-    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
-    bool loaded = false;
-};
-
-const Curl& curl() {
-    static const Curl table = [] {
-        Curl functions;
-        void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) {
-            return functions;
-        }
-        bool complete = true;
-        const auto resolve = [&](auto& function, const char* name) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-                ::dlsym(library, name));
-            complete = complete && function != nullptr;
-        };
-        resolve(functions.easy_cleanup, "curl_easy_cleanup");
-        resolve(functions.easy_getinfo, "curl_easy_getinfo");
-        resolve(functions.easy_init, "curl_easy_init");
-        resolve(functions.easy_setopt, "curl_easy_setopt");
-        resolve(functions.easy_strerror, "curl_easy_strerror");
-        resolve(functions.global_init, "curl_global_init");
-        resolve(functions.multi_add_handle, "curl_multi_add_handle");
-        resolve(functions.multi_cleanup, "curl_multi_cleanup");
-        resolve(functions.multi_info_read, "curl_multi_info_read");
-        resolve(functions.multi_init, "curl_multi_init");
-        resolve(functions.multi_remove_handle, "curl_multi_remove_handle");
-        resolve(functions.multi_setopt, "curl_multi_setopt");
-        resolve(functions.multi_socket_action, "curl_multi_socket_action");
-        resolve(functions.multi_strerror, "curl_multi_strerror");
-        resolve(functions.slist_append, "curl_slist_append");
-        resolve(functions.slist_free_all, "curl_slist_free_all");
-        functions.loaded = complete;
-        return functions;
-    }();
-    return table;
-}
-
 void initCurlOnce() {
     static std::once_flag once;
-    if (!curl().loaded) {
-        throw URLError(URLError::Code::unknown, QStringLiteral("libcurl could not be loaded"));
-    }
-    std::call_once(once, [] { curl().global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 URLError::Code codeFor(CURLcode result) {
@@ -178,9 +116,9 @@ struct HTTPSession::Transfer {
 
     ~Transfer() {
         if (easy) {
-            curl().easy_cleanup(easy);
+            curl_easy_cleanup(easy);
         }
-        curl().slist_free_all(headerList);
+        curl_slist_free_all(headerList);
     }
 
     static std::shared_ptr<Transfer> make(const HTTPRequest& request);
@@ -250,41 +188,41 @@ std::shared_ptr<HTTPSession::Transfer> HTTPSession::Transfer::make(const HTTPReq
 
     auto transfer = std::make_shared<Transfer>();
     Transfer* t = transfer.get();
-    t->easy = curl().easy_init();
+    t->easy = curl_easy_init();
     if (!t->easy) {
         throw URLError(URLError::Code::unknown, QStringLiteral("curl_easy_init failed"));
     }
     CURL* easy = t->easy;
     const QByteArray encoded = url.toEncoded(QUrl::RemoveFragment);
-    curl().easy_setopt(easy, CURLOPT_URL, encoded.constData());
-    curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl().easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-    curl().easy_setopt(easy, CURLOPT_PRIVATE, t);
-    curl().easy_setopt(easy, CURLOPT_ERRORBUFFER, t->error);
-    curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_URL, encoded.constData());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, t);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->error);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // Ending a transfer that is still resolving would otherwise join the resolver thread on
     // the event loop; the thread is left to finish and free itself instead.
-    curl().easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     // The system proxy may point at our own local proxy, and the environment's too.
-    curl().easy_setopt(easy, CURLOPT_PROXY, "");
-    curl().easy_setopt(easy, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
     // A connection that died under an earlier request is never reused for this one, and curl
     // has no reused connection to resend on: a request goes out at most once.
-    curl().easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
-    curl().easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     // HTTP/2 streams refused by the server would be retried by curl.
-    curl().easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl().easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
-    curl().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl().easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl().easy_setopt(easy, CURLOPT_HEADERDATA, t);
-    curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-    curl().easy_setopt(easy, CURLOPT_WRITEDATA, t);
-    curl().easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-    curl().easy_setopt(easy, CURLOPT_XFERINFODATA, t);
-    curl().easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, t);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, t);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
 
     // Exactly the given headers, in order; an empty value needs curl's "Name;" form. curl's
     // own Accept, Expect and form Content-Type are switched off unless given.
@@ -296,35 +234,35 @@ std::shared_ptr<HTTPSession::Transfer> HTTPSession::Transfer::make(const HTTPReq
         expect = expect || name.compare("Expect", Qt::CaseInsensitive) == 0;
         contentType = contentType || name.compare("Content-Type", Qt::CaseInsensitive) == 0;
         const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
-        t->headerList = curl().slist_append(t->headerList, line.constData());
+        t->headerList = curl_slist_append(t->headerList, line.constData());
     }
     for (const auto& [given, suppress] :
          {std::pair{accept, "Accept:"}, std::pair{expect, "Expect:"},
           std::pair{contentType, "Content-Type:"}}) {
         if (!given) {
-            t->headerList = curl().slist_append(t->headerList, suppress);
+            t->headerList = curl_slist_append(t->headerList, suppress);
         }
     }
-    curl().easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
 
     const QByteArray& method = request.method;
     if (request.body) {
         t->body = *request.body;
-        curl().easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
-                           static_cast<curl_off_t>(t->body.size()));
-        curl().easy_setopt(easy, CURLOPT_POSTFIELDS, t->body.constData());
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(t->body.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t->body.constData());
         if (method != "POST") {
-            curl().easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
         }
     } else if (method == "GET") {
-        curl().easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (method == "HEAD") {
-        curl().easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else if (method == "POST") {
-        curl().easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
-        curl().easy_setopt(easy, CURLOPT_POSTFIELDS, "");
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, "");
     } else {
-        curl().easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
     }
 
     t->idleLimit = request.timeout;
@@ -347,11 +285,11 @@ HTTPResponse HTTPSession::Transfer::outcome() const {
     }
     if (result != CURLE_OK) {
         const QString detail = error[0] != '\0' ? QString::fromUtf8(error)
-                                                : QString::fromUtf8(curl().easy_strerror(result));
+                                                : QString::fromUtf8(curl_easy_strerror(result));
         throw URLError(codeFor(result), detail);
     }
     long status = 0;
-    curl().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     HTTPResponse response;
     response.statusCode = static_cast<int>(status);
     response.headers = responseHeaders;
@@ -404,11 +342,11 @@ int HTTPSession::Transfer::onProgress(void* self, curl_off_t, curl_off_t downloa
 
 HTTPSession::Multi::Multi() {
     initCurlOnce();
-    handle = curl().multi_init();
-    curl().multi_setopt(handle, CURLMOPT_SOCKETFUNCTION, &Multi::onSocket);
-    curl().multi_setopt(handle, CURLMOPT_SOCKETDATA, this);
-    curl().multi_setopt(handle, CURLMOPT_TIMERFUNCTION, &Multi::onTimer);
-    curl().multi_setopt(handle, CURLMOPT_TIMERDATA, this);
+    handle = curl_multi_init();
+    curl_multi_setopt(handle, CURLMOPT_SOCKETFUNCTION, &Multi::onSocket);
+    curl_multi_setopt(handle, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(handle, CURLMOPT_TIMERFUNCTION, &Multi::onTimer);
+    curl_multi_setopt(handle, CURLMOPT_TIMERDATA, this);
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &timer, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
@@ -419,7 +357,7 @@ HTTPSession::Multi::~Multi() {
     for (const auto& [easy, transfer] : left) {
         end(transfer.get(), Transfer::End::abandoned);
     }
-    curl().multi_cleanup(handle);
+    curl_multi_cleanup(handle);
     for (const auto& [socket, w] : sockets) {
         for (QSocketNotifier* n : {w.read, w.write}) {
             if (n) {
@@ -432,9 +370,9 @@ HTTPSession::Multi::~Multi() {
 
 void HTTPSession::Multi::start(const std::shared_ptr<Transfer>& transfer) {
     Transfer* t = transfer.get();
-    const CURLMcode added = curl().multi_add_handle(handle, t->easy);
+    const CURLMcode added = curl_multi_add_handle(handle, t->easy);
     if (added != CURLM_OK) {
-        throw URLError(URLError::Code::unknown, QString::fromUtf8(curl().multi_strerror(added)));
+        throw URLError(URLError::Code::unknown, QString::fromUtf8(curl_multi_strerror(added)));
     }
     running[t->easy] = transfer;
     const auto expire = [this, t] { end(t, Transfer::End::timedOut); };
@@ -455,19 +393,19 @@ void HTTPSession::Multi::end(Transfer* t, Transfer::End how) {
     t->idle.stop();
     t->total.stop();
     // Closes the connection too: it is never kept for another request.
-    curl().multi_remove_handle(handle, t->easy);
+    curl_multi_remove_handle(handle, t->easy);
     t->finished.set();
 }
 
 void HTTPSession::Multi::act(curl_socket_t socket, int mask) {
     int stillRunning = 0;
-    curl().multi_socket_action(handle, socket, mask, &stillRunning);
+    curl_multi_socket_action(handle, socket, mask, &stillRunning);
     collect();
 }
 
 void HTTPSession::Multi::collect() {
     int queued = 0;
-    while (CURLMsg* message = curl().multi_info_read(handle, &queued)) {
+    while (CURLMsg* message = curl_multi_info_read(handle, &queued)) {
         if (message->msg != CURLMSG_DONE) {
             continue;
         }
@@ -566,6 +504,8 @@ QCoro::Task<HTTPResponse> HTTPSession::data(HTTPRequest request) {
         if (!self) {
             throw URLError(URLError::Code::cancelled, QStringLiteral("session closed"));
         }
+        // curl_global_init sets up the TLS libraries: done with the first request, so a
+        // session made at start-up does not hold up the first window.
         if (!m_multi) {
             m_multi = std::make_unique<Multi>();
         }

@@ -24,6 +24,7 @@
 
 #include <httplib.h>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -500,7 +501,10 @@ protected:
     // that end was seen, however slowly the machine schedules the child.
     void waitsUntilTheChildEnds() {
         QPointer<QObject> owner(coordinator.get());
-        coordinator->setSleepFunction([owner](std::chrono::milliseconds) { return test::untilChildrenOf(owner); });
+        coordinator->setSleepFunction([this, owner](std::chrono::milliseconds d) {
+            waitedMs << d.count();
+            return test::untilChildrenOf(owner);
+        });
     }
 
     QString writeConfig(int port, const QJsonObject& standin = {}) {
@@ -538,6 +542,8 @@ protected:
     test::StandinFixture fixture;
     const RuntimeProfile profile = test::isolatedRuntimeProfile(home.root());
     std::unique_ptr<SingBoxRuntimeCoordinator> coordinator;
+    // The waits the coordinator asked for, in order, in milliseconds.
+    QList<qint64> waitedMs;
 
 private:
     QString m_runs;
@@ -624,6 +630,31 @@ TEST_F(SingBoxStartTest, PortConflictGivesExactlyOneRelaunch) {
     EXPECT_EQ(runs(), (QStringList{QStringLiteral("check"), QStringLiteral("run"), QStringLiteral("run")}));
     // The log was emptied before the relaunch: one run's lines only.
     EXPECT_EQ(description.count(QStringLiteral("address already in use")), 1) << description.toStdString();
+    // The relaunch is given the same time to fail as the first launch.
+    EXPECT_EQ(waitedMs, (QList<qint64>{1100, 1100}));
+}
+
+// sing-box reports a bad outbound or a taken port by exiting soon after it starts: a launch
+// counts as started only once it has stayed alive for 1.1 s.
+TEST_F(SingBoxStartTest, ALaunchIsStartedOnlyAfterSurvivingItsWait) {
+    coordinator->setSleepFunction([this](std::chrono::milliseconds d) -> QCoro::Task<void> {
+        waitedMs << d.count();
+        co_return;
+    });
+    start(writeConfig(freePort()));
+    EXPECT_TRUE(coordinator->isChildRunning());
+    EXPECT_EQ(waitedMs, QList<qint64>{1100});
+}
+
+// waitsUntilTheChildEnds gives up on a child that never ends: the test fails naming it instead
+// of hanging until ctest's time-out.
+TEST_F(SingBoxStartTest, WaitForAChildThatNeverEndsGivesUpNamingIt) {
+    instantSleeps(*coordinator);
+    start(writeConfig(freePort()));
+    const qint64 pid = *coordinator->childPid();
+    QPointer<QObject> owner(coordinator.get());
+    EXPECT_NONFATAL_FAILURE(test::runTask(test::untilChildrenOf(owner, 0s)),
+                            QStringLiteral("sing-box (pid %1) still running").arg(pid).toStdString());
 }
 
 TEST_F(SingBoxStartTest, ReloadAfterTheChildDied) {

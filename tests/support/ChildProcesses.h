@@ -10,6 +10,9 @@
 #include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTask>
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <csignal>
 #include <sys/types.h>
 #include <unistd.h>
@@ -48,8 +51,11 @@ inline void endOwnChildren() {
 }
 
 // Waits until every child `owner` has started has ended by itself: a wait the test releases
-// only once the exit was seen, never a guess at how long the child needs.
-inline QCoro::Task<void> untilChildrenOf(QPointer<QObject> owner) {
+// only once the exit was seen, never a guess at how long the child needs. A child that never
+// ends fails the test by name instead of hanging it until ctest's own time-out.
+inline QCoro::Task<void> untilChildrenOf(QPointer<QObject> owner,
+                                         std::chrono::seconds guard = std::chrono::seconds(60)) {
+    const auto giveUp = std::chrono::steady_clock::now() + guard;
     while (owner) {
         QPointer<QProcess> running;
         for (QProcess* process : owner->findChildren<QProcess*>()) {
@@ -59,6 +65,12 @@ inline QCoro::Task<void> untilChildrenOf(QPointer<QObject> owner) {
             }
         }
         if (!running) {
+            co_return;
+        }
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            ADD_FAILURE() << "child " << running->program().toStdString() << " (pid "
+                          << running->processId() << ") still running after " << guard.count()
+                          << " s";
             co_return;
         }
         // Polled as well: the process may be deleted while we wait.
