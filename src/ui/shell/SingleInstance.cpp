@@ -36,7 +36,9 @@ SingleInstance::SingleInstance(const QString& folder, QObject* parent) : QObject
     m_lockFile = ::open(QFile::encodeName(dir.filePath(kLockName)).constData(),
                         O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_lockFile < 0) {
-        qWarning("Cannot open the instance lock in %s.", qPrintable(directory));
+        const int error = errno;
+        qWarning("Cannot open the instance lock in %s: %s.", qPrintable(directory),
+                 qPrintable(qt_error_string(error)));
         return;
     }
     if (::flock(m_lockFile, LOCK_EX | LOCK_NB) != 0) {

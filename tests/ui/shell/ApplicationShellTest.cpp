@@ -9,12 +9,14 @@
 #include "UiFixture.h"
 
 #include <QAction>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -293,6 +295,37 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirstAndAStaleGuardBlocksNothing)
 
     first.reset();
     EXPECT_TRUE(SingleInstance(runtime.path()).isPrimary());
+}
+
+// The warnings the process writes while the object lives.
+class CapturedWarnings {
+public:
+    CapturedWarnings() {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { s_lines << text; });
+    }
+    ~CapturedWarnings() { qInstallMessageHandler(m_previous); }
+    // Those that name `text`.
+    QStringList about(const QString& text) const { return s_lines.filter(text); }
+
+private:
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+TEST(SingleInstance, ALockThatCannotBeOpenedGivesTheReasonAndRefusesNoStart) {
+    QTemporaryDir runtime;
+    const QString missing = runtime.filePath(QStringLiteral("missing"));
+    const QString occupied = runtime.filePath(QStringLiteral("occupied"));
+    ASSERT_TRUE(QDir().mkpath(occupied + QStringLiteral("/orvane.lock")));
+    for (const auto& [folder, error] : {std::pair{missing, ENOENT}, std::pair{occupied, EISDIR}}) {
+        CapturedWarnings warnings;
+        EXPECT_TRUE(SingleInstance(folder).isPrimary());
+        const QStringList lines = warnings.about(folder);
+        ASSERT_EQ(lines.size(), 1);
+        EXPECT_TRUE(lines[0].contains(qt_error_string(error))) << qPrintable(lines[0]);
+    }
 }
 
 } // namespace
