@@ -146,12 +146,18 @@ TEST_F(ShellTest, EveryQuitPathReachesTheHandshake) {
     };
     for (const auto& path : paths) {
         auto shell = makeShell(false, true);
+        QTemporaryDir runtime;
+        SingleInstance guard(runtime.path());
+        shell->attachInstanceGuard(guard);
         shell->window()->show();
         settle();
         EXPECT_FALSE(shell->handshake().isTerminating());
+        EXPECT_FALSE(guard.refusesHandOvers());
         path(*shell);
         settle();
         EXPECT_TRUE(shell->handshake().isTerminating());
+        // A start from now on would hand over to a window about to go.
+        EXPECT_TRUE(guard.refusesHandOvers());
         EXPECT_TRUE(shell->window()->isVisible());
         clock.advanceTo(clock.now + 3000);
     }
@@ -286,7 +292,8 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirstAndAStaleGuardBlocksNothing)
     for (int start = 1; start <= 2; ++start) {
         SingleInstance second(runtime.path());
         EXPECT_FALSE(second.isPrimary());
-        ASSERT_TRUE(shown.wait(30000));
+        EXPECT_EQ(second.exitStatus(), 0);
+        // It returns only once the first has shown its window.
         EXPECT_EQ(shown.count(), start);
     }
     // A test run with a runtime folder of its own is apart.
@@ -326,6 +333,27 @@ TEST(SingleInstance, ALockThatCannotBeOpenedGivesTheReasonAndRefusesNoStart) {
         ASSERT_EQ(lines.size(), 1);
         EXPECT_TRUE(lines[0].contains(qt_error_string(error))) << qPrintable(lines[0]);
     }
+}
+
+TEST(SingleInstance, AStartWhileTheOneInstanceQuitsIsRefusedAndWaitsForTheLockWithinItsBound) {
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    ASSERT_TRUE(first.isPrimary());
+    first.refuseHandOvers();
+    QSignalSpy shown(&first, &SingleInstance::activationRequested);
+    QSignalSpy refused(&first, &SingleInstance::handOverRefused);
+
+    CapturedWarnings warnings;
+    SingleInstanceWaits waits;
+    waits.answer = 30s;
+    // The first never ends here: the wait for its lock can only run out.
+    waits.lockRelease = 200ms;
+    SingleInstance second(runtime.path(), waits);
+    EXPECT_EQ(second.outcome(), SingleInstance::Outcome::noAnswer);
+    EXPECT_NE(second.exitStatus(), 0);
+    EXPECT_FALSE(refused.isEmpty());
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_EQ(warnings.about(runtime.path()).size(), 1);
 }
 
 } // namespace
