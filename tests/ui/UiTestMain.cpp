@@ -1,4 +1,5 @@
 #include "Typography.h"
+#include "shell/InstanceChild.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -8,5 +9,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     orvane::Typography::pinApplicationFont();
+    if (qEnvironmentVariableIsSet(orvane::test::kInstanceFolderVariable)) {
+        return orvane::test::runInstanceChild();
+    }
     return RUN_ALL_TESTS();
 }

@@ -5,6 +5,7 @@
 #include "MenuBarMenuModel.h"
 #include "RootView.h"
 #include "SignalPipe.h"
+#include "SingleInstance.h"
 #include "StatusMenuModel.h"
 #include "TrayEntry.h"
 #include "TrayIconImage.h"
@@ -86,6 +87,17 @@ void ApplicationShell::bringWindowForward() {
 void ApplicationShell::requestQuit() {
     if (m_handshake->request() == TerminationHandshake::Reply::now) {
         exitNow();
+    }
+}
+
+void ApplicationShell::attachInstanceGuard(SingleInstance& guard) {
+    connect(&guard, &SingleInstance::activationRequested, this, &ApplicationShell::showDashboard);
+    // A window shown once the quit has begun would go with this process: the later start waits
+    // for the lock and runs on its own.
+    connect(m_handshake, &TerminationHandshake::requested, &guard,
+            &SingleInstance::refuseHandOvers);
+    if (m_handshake->isTerminating()) {
+        guard.refuseHandOvers();
     }
 }
 

@@ -12,6 +12,7 @@ namespace orvane {
 class AppState;
 class MainWindow;
 class SignalPipe;
+class SingleInstance;
 class TrayEntry;
 
 // The application around the one state: the main window, the two tray entries (the menu-bar
@@ -45,6 +46,8 @@ public:
     void showDashboard();
     // Every way of quitting comes here.
     void requestQuit();
+    // Later starts show the dashboard until a quit begins.
+    void attachInstanceGuard(SingleInstance& guard);
 
 private:
     void windowShown();

@@ -14,6 +14,7 @@ TerminationHandshake::TerminationHandshake(Cleanup cleanup, Sleep sleep, QObject
 }
 
 TerminationHandshake::Reply TerminationHandshake::request() {
+    emit requested();
     if (m_isTerminating) {
         return Reply::now;
     }

@@ -33,6 +33,8 @@ public:
     bool hasReplied() const { return m_didReply; }
 
 signals:
+    // Every request, before its clean-up starts.
+    void requested();
     void replied();
 
 private:

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     // only asks the running instance to show its window.
     orvane::SingleInstance instance;
     if (!instance.isPrimary()) {
-        return 0;
+        return instance.exitStatus();
     }
     // The tray keeps the application when the window closes.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         orvane::ApplicationShell shell(state, std::move(options));
-        QObject::connect(&instance, &orvane::SingleInstance::activationRequested, &shell,
-                         &orvane::ApplicationShell::showDashboard);
+        shell.attachInstanceGuard(instance);
         if (QCoreApplication::arguments().contains(
                 QLatin1String(orvane::FirstPaintMarker::kArgument))) {
             new orvane::FirstPaintMarker(shell.window());

@@ -1,5 +1,6 @@
 #include "ApplicationShell.h"
 #include "AuthView.h"
+#include "InstanceChild.h"
 #include "MainWindow.h"
 #include "OneShotEvent.h"
 #include "RootView.h"
@@ -9,12 +10,16 @@
 #include "UiFixture.h"
 
 #include <QAction>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -144,12 +149,18 @@ TEST_F(ShellTest, EveryQuitPathReachesTheHandshake) {
     };
     for (const auto& path : paths) {
         auto shell = makeShell(false, true);
+        QTemporaryDir runtime;
+        SingleInstance guard(runtime.path());
+        shell->attachInstanceGuard(guard);
         shell->window()->show();
         settle();
         EXPECT_FALSE(shell->handshake().isTerminating());
+        EXPECT_FALSE(guard.refusesHandOvers());
         path(*shell);
         settle();
         EXPECT_TRUE(shell->handshake().isTerminating());
+        // A start from now on would hand over to a window about to go.
+        EXPECT_TRUE(guard.refusesHandOvers());
         EXPECT_TRUE(shell->window()->isVisible());
         clock.advanceTo(clock.now + 3000);
     }
@@ -284,7 +295,8 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirstAndAStaleGuardBlocksNothing)
     for (int start = 1; start <= 2; ++start) {
         SingleInstance second(runtime.path());
         EXPECT_FALSE(second.isPrimary());
-        ASSERT_TRUE(shown.wait(30000));
+        EXPECT_EQ(second.exitStatus(), 0);
+        // It returns only once the first has shown its window.
         EXPECT_EQ(shown.count(), start);
     }
     // A test run with a runtime folder of its own is apart.
@@ -293,6 +305,177 @@ TEST(SingleInstance, ASecondStartHandsOverToTheFirstAndAStaleGuardBlocksNothing)
 
     first.reset();
     EXPECT_TRUE(SingleInstance(runtime.path()).isPrimary());
+}
+
+// The warnings the process writes while the object lives.
+class CapturedWarnings {
+public:
+    CapturedWarnings() {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString& text) { s_lines << text; });
+    }
+    ~CapturedWarnings() { qInstallMessageHandler(m_previous); }
+    // Those that name `text`.
+    QStringList about(const QString& text) const { return s_lines.filter(text); }
+
+private:
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+TEST(SingleInstance, ALockThatCannotBeOpenedGivesTheReasonAndRefusesNoStart) {
+    QTemporaryDir runtime;
+    const QString missing = runtime.filePath(QStringLiteral("missing"));
+    const QString occupied = runtime.filePath(QStringLiteral("occupied"));
+    ASSERT_TRUE(QDir().mkpath(occupied + QStringLiteral("/orvane.lock")));
+    for (const auto& [folder, error] : {std::pair{missing, ENOENT}, std::pair{occupied, EISDIR}}) {
+        CapturedWarnings warnings;
+        EXPECT_TRUE(SingleInstance(folder).isPrimary());
+        const QStringList lines = warnings.about(folder);
+        ASSERT_EQ(lines.size(), 1);
+        EXPECT_TRUE(lines[0].contains(qt_error_string(error))) << qPrintable(lines[0]);
+    }
+}
+
+TEST(SingleInstance, AStartWhileTheOneInstanceQuitsIsRefusedAndWaitsForTheLockWithinItsBound) {
+    QTemporaryDir runtime;
+    SingleInstance first(runtime.path());
+    ASSERT_TRUE(first.isPrimary());
+    first.refuseHandOvers();
+    QSignalSpy shown(&first, &SingleInstance::activationRequested);
+    QSignalSpy refused(&first, &SingleInstance::handOverRefused);
+
+    CapturedWarnings warnings;
+    SingleInstanceWaits waits;
+    waits.answer = 30s;
+    // The first never ends here: the wait for its lock can only run out.
+    waits.lockRelease = 200ms;
+    SingleInstance second(runtime.path(), waits);
+    EXPECT_EQ(second.outcome(), SingleInstance::Outcome::noAnswer);
+    EXPECT_NE(second.exitStatus(), 0);
+    EXPECT_FALSE(refused.isEmpty());
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_EQ(warnings.about(runtime.path()).size(), 1);
+}
+
+// One start of the application in a child process: this executable in its instance mode.
+class InstanceStart {
+public:
+    explicit InstanceStart(const QString& folder, std::optional<int> answerMs = std::nullopt,
+                           std::optional<int> lockMs = std::nullopt) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(kInstanceFolderVariable), folder);
+        if (answerMs) {
+            environment.insert(QLatin1String(kInstanceAnswerVariable), QString::number(*answerMs));
+        }
+        if (lockMs) {
+            environment.insert(QLatin1String(kInstanceLockVariable), QString::number(*lockMs));
+        }
+        process.setProcessEnvironment(environment);
+        process.start(QCoreApplication::applicationFilePath(), QStringList());
+        process.waitForStarted(60000);
+    }
+    ~InstanceStart() {
+        if (process.state() != QProcess::NotRunning) {
+            signal(SIGCONT);
+            process.kill();
+            process.waitForFinished(60000);
+        }
+    }
+
+    // Reads its standard output until one of `wanted` has come, for at most 60 s; that line,
+    // or nothing when it ended or the time ran out first.
+    QByteArray waitForLine(const QList<QByteArray>& wanted) {
+        const QDeadlineTimer guard(60000);
+        for (;;) {
+            while (process.canReadLine()) {
+                lines << process.readLine().trimmed();
+            }
+            for (const QByteArray& line : wanted) {
+                if (lines.contains(line)) {
+                    return line;
+                }
+            }
+            if (process.state() == QProcess::NotRunning || guard.hasExpired() ||
+                !process.waitForReadyRead(static_cast<int>(guard.remainingTime()))) {
+                return {};
+            }
+        }
+    }
+    bool waitForLine(const QByteArray& line) { return waitForLine(QList{line}) == line; }
+    // True when it ended normally within 60 s.
+    bool waitForEnd() {
+        return (process.state() == QProcess::NotRunning || process.waitForFinished(60000)) &&
+               process.exitStatus() == QProcess::NormalExit;
+    }
+    void signal(int number) {
+        // Never 0 or below: that would reach the whole process group.
+        const auto pid = static_cast<pid_t>(process.processId());
+        if (pid > 1 && pid != ::getpid()) {
+            ::kill(pid, number);
+        }
+    }
+    // Lets a quit under way finish its clean-up.
+    void endQuit() {
+        process.write("\n");
+        process.waitForBytesWritten(60000);
+    }
+    // Asks it to quit and waits for it to end, its clean-up done.
+    bool quit() {
+        signal(SIGTERM);
+        if (!waitForLine("quitting")) {
+            return false;
+        }
+        endQuit();
+        return waitForEnd() && process.exitCode() == 0;
+    }
+    QByteArray errors() { return process.readAllStandardError(); }
+
+    QProcess process;
+    QList<QByteArray> lines;
+};
+
+TEST(SingleInstanceProcess, AStartDuringAQuitWaitsForItsEndAndRunsAsTheOneInstance) {
+    QTemporaryDir runtime;
+    InstanceStart first(runtime.path());
+    ASSERT_TRUE(first.waitForLine("ready")) << first.errors().constData();
+    first.signal(SIGTERM);
+    ASSERT_TRUE(first.waitForLine("quitting"));
+
+    // Generous: it waits for as long as the test holds the first's clean-up.
+    InstanceStart second(runtime.path(), std::nullopt, 60000);
+    ASSERT_EQ(first.waitForLine({"refused", "shown"}), "refused");
+    EXPECT_EQ(second.process.state(), QProcess::Running);
+
+    first.endQuit();
+    ASSERT_TRUE(first.waitForEnd()) << first.errors().constData();
+    EXPECT_EQ(first.process.exitCode(), 0);
+    ASSERT_TRUE(second.waitForLine("ready")) << second.errors().constData();
+
+    // The one instance now: a later start hands over to it.
+    InstanceStart third(runtime.path());
+    ASSERT_TRUE(third.waitForEnd());
+    EXPECT_EQ(third.process.exitCode(), 0) << third.errors().constData();
+    EXPECT_TRUE(second.waitForLine("shown"));
+    EXPECT_TRUE(second.quit()) << second.errors().constData();
+}
+
+TEST(SingleInstanceProcess, AStartFacingAHungInstanceSaysSoAndFails) {
+    QTemporaryDir runtime;
+    InstanceStart first(runtime.path());
+    ASSERT_TRUE(first.waitForLine("ready")) << first.errors().constData();
+    first.signal(SIGSTOP);
+
+    // A stopped process never answers: the bound only sets how long the test takes.
+    InstanceStart second(runtime.path(), 1000);
+    ASSERT_TRUE(second.waitForEnd());
+    EXPECT_NE(second.process.exitCode(), 0);
+    const QString errors = QString::fromLocal8Bit(second.errors());
+    EXPECT_TRUE(errors.contains(runtime.path())) << qPrintable(errors);
+
+    first.signal(SIGCONT);
+    EXPECT_TRUE(first.quit());
 }
 
 } // namespace

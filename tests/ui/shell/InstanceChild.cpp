@@ -1,0 +1,74 @@
+#include "InstanceChild.h"
+
+#include "ApplicationShell.h"
+#include "MainWindow.h"
+#include "OneShotEvent.h"
+#include "SingleInstance.h"
+#include "StateFixture.h"
+#include "UiFixture.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <memory>
+
+#include <unistd.h>
+
+namespace orvane::test {
+
+namespace {
+
+void say(const char* line) {
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+std::chrono::milliseconds waitFromEnvironment(const char* name,
+                                              std::chrono::milliseconds fallback) {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? std::chrono::milliseconds(value) : fallback;
+}
+
+QCoro::Task<void> until(std::shared_ptr<OneShotEvent> event) {
+    co_await event->wait();
+}
+
+} // namespace
+
+int runInstanceChild() {
+    SingleInstanceWaits waits;
+    waits.answer = waitFromEnvironment(kInstanceAnswerVariable, waits.answer);
+    waits.lockRelease = waitFromEnvironment(kInstanceLockVariable, waits.lockRelease);
+    SingleInstance instance(qEnvironmentVariable(kInstanceFolderVariable), waits);
+    if (!instance.isPrimary()) {
+        return instance.exitStatus();
+    }
+
+    StateFixture fixture;
+    AppState& state = fixture.makeState();
+    auto released = std::make_shared<OneShotEvent>();
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&input, released] {
+        input.setEnabled(false);
+        released->set();
+    });
+    fixture.tunnel->onCleanup = [released](bool) { return until(released); };
+
+    ApplicationShell::Options options;
+    options.sleep = [released](std::chrono::milliseconds) { return until(released); };
+    ApplicationShell shell(state, std::move(options));
+    shell.attachInstanceGuard(instance);
+    QObject::connect(&instance, &SingleInstance::activationRequested, [] { say("shown"); });
+    QObject::connect(&instance, &SingleInstance::handOverRefused, [] { say("refused"); });
+    QObject::connect(&shell.handshake(), &TerminationHandshake::requested, [] { say("quitting"); });
+    shell.window()->show();
+    say("ready");
+    const int status = QApplication::exec();
+    // The state's own requests end before it goes, as in every test of the shell.
+    waitForStateTasks(state);
+    return status;
+}
+
+} // namespace orvane::test
