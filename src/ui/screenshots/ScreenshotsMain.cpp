@@ -295,7 +295,9 @@ int main(int argc, char** argv) {
     d.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
     d.monotonicClock = [] { return QDateTime::currentMSecsSinceEpoch(); };
     d.sleep = [](std::chrono::milliseconds duration) { return QCoro::sleepFor(duration); };
-    d.openURL = [](const QUrl&) { return true; };
+    // Off for the picture of a link no browser could open.
+    bool linksOpen = true;
+    d.openURL = [&linksOpen](const QUrl&) { return linksOpen; };
     d.copyToClipboard = [](const QString&) {};
     d.setLaunchAtLogin = [](bool) {};
     d.isApplicationInstalled = [](const QString&) { return false; };
@@ -370,6 +372,12 @@ int main(int argc, char** argv) {
     shootRoot(
         state, AppPage::settings, later, directory, QStringLiteral("root-alert"),
         [&state](RootView&) { state.setAlertMessage(QStringLiteral("请填写反馈标题和内容。")); });
+    shootRoot(state, AppPage::plans, later, directory, QStringLiteral("root-alert-link"),
+              [&state, &linksOpen](RootView&) {
+                  linksOpen = false;
+                  await(state.purchase(state.plans().first()), "plan page");
+                  linksOpen = true;
+              });
 
     await(state.cleanupBeforeExit(), "clean-up");
     return 0;

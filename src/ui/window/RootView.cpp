@@ -11,12 +11,15 @@
 #include "SettingsView.h"
 #include "SidebarView.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace orvane {
 
@@ -150,6 +153,28 @@ void RootView::dropAlert() {
     alert->deleteLater();
 }
 
+AlertText* RootView::alertText() const {
+    return m_alert ? m_alert->findChild<AlertText*>() : nullptr;
+}
+
+void RootView::showAlertText(QMessageBox* alert, const QString& message) {
+    AlertText* text = alert->findChild<AlertText*>();
+    if (!text) {
+        return;
+    }
+    text->setMessage(message);
+    text->setVisible(!message.isEmpty());
+    // The box keeps the size it took when it was shown: fit it to the new text.
+    if (alert->isVisible()) {
+        QLayout* layout = alert->layout();
+        layout->activate();
+        const int width = std::max(alert->width(), layout->totalMinimumSize().width());
+        const int height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                       : layout->totalMinimumSize().height();
+        alert->setFixedSize(width, height);
+    }
+}
+
 void RootView::syncAlert() {
     const std::optional<QString> message = m_state.alertMessage();
     if (!message) {
@@ -161,10 +186,8 @@ void RootView::syncAlert() {
     if (m_alert && m_alert->parentWidget() != host) {
         dropAlert();
     }
-    const QString body =
-        QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(message->toHtmlEscaped());
     if (m_alert) {
-        m_alert->setInformativeText(message->isEmpty() ? QString() : body);
+        showAlertText(m_alert, *message);
         return;
     }
     requestWindow();
@@ -175,7 +198,6 @@ void RootView::syncAlert() {
     alert->setIcon(QMessageBox::NoIcon);
     alert->setTextFormat(Qt::PlainText);
     alert->setText(QString::fromLatin1(kAlertTitle));
-    alert->setInformativeText(message->isEmpty() ? QString() : body);
     alert->setStyleSheet(
         QStringLiteral("QMessageBox { background: white; }"
                        "QLabel { color: %1; font-size: 13px; min-width: 280px; }"
@@ -188,6 +210,12 @@ void RootView::syncAlert() {
     QPushButton* button = alert->addButton(QStringLiteral("知道了"), QMessageBox::AcceptRole);
     alert->setDefaultButton(button);
     alert->setEscapeButton(button);
+    // In the place of the box's own text label, which cuts off a word longer than its line.
+    auto* text = new AlertText(alert);
+    if (auto* grid = qobject_cast<QGridLayout*>(alert->layout())) {
+        grid->addWidget(text, 1, 1, 1, 1, Qt::AlignTop | Qt::AlignLeft);
+    }
+    showAlertText(alert, *message);
     // Dismissed by the button or by the system alike: the message is done with.
     connect(alert, &QDialog::finished, this, [this, alert] {
         if (m_alert != alert) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlertText.h"
 #include "AuthView.h"
 #include "ConnectionPanel.h"
 
@@ -32,6 +33,8 @@ public:
     BusyOverlay* busyOverlay() const { return m_busy; }
     AuthView* sheet() const { return m_sheet; }
     QMessageBox* alert() const { return m_alert; }
+    // The alert's message, selectable, wrapped inside the box.
+    AlertText* alertText() const;
 
 signals:
     // A sheet or an alert is about to open while the window is hidden: the shell shows,
@@ -52,6 +55,7 @@ private:
     void syncSheet();
     void syncAlert();
     void dropAlert();
+    static void showAlertText(QMessageBox* alert, const QString& message);
     void requestWindow();
     void shareWindowShortcuts(QWidget* dialog);
     void finishFirstFrame();

@@ -10,7 +10,12 @@
 #include "UiFixture.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QTextDocument>
+
+#include <cmath>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +61,47 @@ TEST_F(RootViewTest, AlertFollowsTheMessageAndIsDismissedByButtonOrEscape) {
     settle();
     EXPECT_FALSE(state.alertMessage().has_value());
     EXPECT_EQ(root.alert(), nullptr);
+}
+
+// An address the user is asked to visit is longer than a line: it wraps inside the box, whole,
+// and copies exactly as it stands; a longer message on the open alert grows the box.
+TEST_F(RootViewTest, AlertShowsALongAddressWholeAndCopiesIt) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    showAt(root, QSize(980, 680));
+    waitForStateTasks(state);
+    state.setShowAuthSheet(false);
+    settle();
+
+    const QString address = QStringLiteral(
+        "https://web.orvane.test/pricing/?plan=monthly&source=macos&client_version=v10.5.1"
+        "&account=demo%40orvane.dev");
+    const QStringList messages{QStringLiteral("无法打开浏览器，请手动访问：") + address,
+                               QStringLiteral("需要升级到 v10.6.0\n无法打开浏览器，请手动访问：") +
+                                   address + QStringLiteral("&channel=stable&arch=x86_64")};
+    for (const QString& message : messages) {
+        SCOPED_TRACE(message.toStdString());
+        state.setAlertMessage(message);
+        settle();
+        QMessageBox* alert = root.alert();
+        AlertText* text = root.alertText();
+        ASSERT_NE(alert, nullptr);
+        ASSERT_NE(text, nullptr);
+        EXPECT_TRUE(text->isVisible());
+        EXPECT_EQ(text->message(), message);
+        EXPECT_TRUE(alert->rect().contains(text->geometry()));
+        EXPECT_LE(text->width(), AlertText::kMaximumWidth);
+        EXPECT_LE(std::ceil(text->document()->size().height()), text->height());
+        EXPECT_GE(text->height(), 2 * text->fontMetrics().height()); // wrapped, not cut
+
+        text->selectAll();
+        text->copy();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), message);
+    }
+    state.setAlertMessage(QString());
+    settle();
+    ASSERT_NE(root.alertText(), nullptr);
+    EXPECT_FALSE(root.alertText()->isVisible());
 }
 
 TEST_F(RootViewTest, FailedSignInAlertShowsAboveTheSheetAndStaysWhenItCloses) {
