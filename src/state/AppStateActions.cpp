@@ -158,7 +158,11 @@ void AppState::openTelegramProxy() {
         QStringLiteral("tg://socks?server=127.0.0.1&port=") + QString::number(m_localProxyPort);
     m_deps.copyToClipboard(link);
     const QUrl url(link, QUrl::StrictMode);
-    if (url.isValid() && m_deps.openURL(url)) {
+    if (!url.isValid()) {
+        appendLog(QStringLiteral("Telegram 本地 SOCKS 代理入口已复制。"));
+        return;
+    }
+    if (m_deps.openURL(url)) {
         appendLog(QStringLiteral("已打开 Telegram 本地 SOCKS 代理入口。"));
         return;
     }
