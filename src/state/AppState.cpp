@@ -54,6 +54,8 @@ AppState::AppState(AppStateDependencies dependencies, QObject* parent)
       m_endpoints(placeholderEndpoints()),
       m_plans(placeholderPlans()),
       m_deviceIdentity(*m_deps.preferences) {
+    m_flows = new ConnectionFlows(this);
+    QObject::connect(m_flows, &ConnectionFlows::busyChanged, this, &AppState::busyChanged);
     m_currentAttemptStartedAt = m_deps.wallClock();
     m_endpointQualityStats = loadEndpointQualityStats();
     m_quickConnectCache = loadQuickConnectCache();
@@ -63,7 +65,11 @@ AppState::AppState(AppStateDependencies dependencies, QObject* parent)
     startNetworkSpeedMonitor();
 }
 
-AppState::~AppState() = default;
+AppState::~AppState() {
+    // The flows outlive this object's own members: they tell a half-destroyed state nothing.
+    m_flows->disconnect(this);
+    m_viewBusyHold.reset();
+}
 
 void AppState::loadPreferences() {
     m_launchAtLogin = m_preferences.boolValue(prefkey::launchAtLogin).value_or(false);
@@ -117,8 +123,12 @@ void AppState::setShowAuthSheet(bool show) {
 }
 
 void AppState::setIsBusy(bool busy) {
-    if (assign(m_isBusy, busy)) {
-        emit busyChanged();
+    if (!busy) {
+        m_viewBusyHold.reset();
+    } else {
+        // Taken before the old one goes, so the mark does not flicker.
+        ConnectionFlows::Lease hold = m_flows->holdBusy(ConnectionFlows::Scope::account);
+        m_viewBusyHold = std::move(hold);
     }
 }
 

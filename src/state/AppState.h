@@ -3,6 +3,7 @@
 #include "APIAccountRecords.h"
 #include "APIRouteRecords.h"
 #include "AppStateDependencies.h"
+#include "ConnectionFlows.h"
 #include "Device.h"
 #include "DeviceIdentityStore.h"
 #include "Endpoint.h"
@@ -63,7 +64,7 @@ public:
     const std::optional<QDateTime>& connectedAt() const { return m_connectedAt; }
     const std::optional<QString>& selectedEndpointId() const { return m_selectedEndpointId; }
     bool showAuthSheet() const { return m_showAuthSheet; }
-    bool isBusy() const { return m_isBusy; }
+    bool isBusy() const { return m_flows->isBusy(); }
     const std::optional<QString>& alertMessage() const { return m_alertMessage; }
     const std::optional<APIUser>& currentUser() const { return m_currentUser; }
     const QList<Endpoint>& endpoints() const { return m_endpoints; }
@@ -103,6 +104,7 @@ public:
     void setDevicesExpanded(bool expanded);
     void setFeedbackExpanded(bool expanded);
     void setShowAuthSheet(bool show);
+    // A hold of the view's own, beside those of the flows.
     void setIsBusy(bool busy);
     void setAlertMessage(std::optional<QString> message);
     void setMenuBarEnabled(bool enabled);    // stored
@@ -296,13 +298,6 @@ private:
     QCoro::Task<void> takeDownTunnelAfterSignOut();
     // The tunnel is down: nothing runs a node any more.
     void forgetRunningNode();
-    // A connect begins only once no take-down and no node start of a stopped flow is left;
-    // false when the state went away meanwhile.
-    QCoro::Task<bool> untilTunnelIsFree();
-    // A take-down of the tunnel the state runs on its own (after a sign-out, after a reload
-    // that lost the connection); a connect waits until none is left.
-    void beginTunnelTakeDown();
-    void endTunnelTakeDown();
     // The runtime clean-up, counted as a take-down, after a connection the state itself ended
     // (a system proxy that would not hold, a reload that lost sing-box).
     QCoro::Task<void> takeDownLostConnection();
@@ -328,20 +323,38 @@ private:
     QCoro::Task<ProtocolConfiguration> generateProtocolConfig(Endpoint endpoint, Device device,
                                                               QString token);
     QCoro::Task<void> connectCandidates(QString token, quint64 generation);
+    // `picks`: the count of node picks when the connect began.
     QCoro::Task<void> connectCandidate(Endpoint candidate, Device device, QString token,
-                                       quint64 generation);
+                                       quint64 generation, quint64 picks);
     void setCurrentConfigPath(std::optional<QString> path);
     // The activation's proxy port (when it has one) and the tunnel's AI proxy port.
     void publishActivationPorts(const TunnelActivation& activation);
     void cacheProtocolConfiguration(const ProtocolConfiguration& configuration,
                                     const Endpoint& endpoint, const Device& device);
-    bool flowStopped(quint64 generation) const {
-        return m_exiting || m_flowGeneration != generation;
-    }
+    bool flowStopped(quint64 generation) const { return !m_flows->isCurrent(generation); }
+    // What a node start brought up, and the choices it applied.
+    struct StartedNode {
+        TunnelActivation activation;
+        OutboundMode outboundMode = OutboundMode::smart;
+        bool aiEnhancedModeEnabled = false;
+        bool systemProxyEnabled = false;
+    };
     // A node start whose flow was stopped meanwhile is taken down again; exit waits for it.
-    QCoro::Task<TunnelActivation> startNode(ProtocolConfiguration configuration,
-                                            quint64 generation);
-    void finishNodeStart();
+    QCoro::Task<StartedNode> startNode(ProtocolConfiguration configuration, quint64 generation);
+    // A connect or recovery brought `endpoint` up: the state says so and the record holds it.
+    void recordNodeStarted(const StartedNode& started, const Endpoint& endpoint,
+                           const Device& device, OutboundMode requestedMode,
+                           quint64 picksAtStart);
+
+    // What runs against what the user chose last: once no other change of the connection is
+    // under way, it is brought to the choices once more (the system proxy by the switch, the
+    // rest by one reload).
+    bool runningMatchesChoices() const;
+    QCoro::Task<void> bringConnectionToChoices(quint64 generation);
+    QCoro::Task<void> reloadRunningConnection(QString reason, ConnectionFlows::Lease change);
+    QCoro::Task<void> switchRunningSystemProxy(bool enabled, ConnectionFlows::Lease change);
+    // The reason of the newest change of a choice, for the reload that applies it late.
+    void noteChoiceChange(QString reason);
 
     // Keep-alive and recovery, of the running node; each belongs to the flow generation it
     // began in and stops when a user action moves it on.
@@ -357,7 +370,7 @@ private:
                                                                  Device device, QString reason,
                                                                  quint64 generation);
     QCoro::Task<void> recoverThroughCandidates(Endpoint failed, Device device, QString token,
-                                               quint64 generation);
+                                               quint64 generation, quint64 picks);
 
     AppStateDependencies m_deps;
     Preferences& m_preferences;
@@ -374,7 +387,6 @@ private:
     std::optional<QDateTime> m_connectedAt;
     std::optional<QString> m_selectedEndpointId;
     bool m_showAuthSheet = false;
-    bool m_isBusy = false;
     std::optional<QString> m_alertMessage;
     std::optional<APIUser> m_currentUser;
     QList<Endpoint> m_endpoints;
@@ -422,37 +434,19 @@ private:
     QDateTime m_currentAttemptStartedAt;
     QList<QMap<QString, QString>> m_currentStateLog;
     int m_consecutiveHealthFailures = 0;
-    bool m_autoRecoveryInProgress = false;
     int m_autoRecoverySwitchCount = 0;
     bool m_startupCleanupCompleted = false;
-    std::optional<TunnelActivation::Mode> m_activeTunnelMode;
     const int m_maxAutoRecoverySwitches = 2;
     const int m_maxConnectionCandidates = 4;
     EndpointQualityStatsMap m_endpointQualityStats;
     std::optional<QuickConnectCacheRecord> m_quickConnectCache;
 
-    // The generation of the newest connect still running: one connect at a time, whatever
-    // else clears isBusy meanwhile; a connect a disconnect stopped holds back no new one.
-    std::optional<quint64> m_connectInFlight;
-    // Advanced by every sign-out and every disconnect: a flow that finds it changed after a
-    // wait stops.
-    quint64 m_flowGeneration = 0;
+    // Generations, busy holds, what runs and what is under way.
+    ConnectionFlows* m_flows = nullptr;
+    std::optional<ConnectionFlows::Lease> m_viewBusyHold;
+    QString m_latestChoiceReason;
     int m_runningTasks = 0;
-    // Set by cleanupBeforeExit: every flow stops at its next wait.
-    bool m_exiting = false;
-    int m_nodeStartsInFlight = 0;
-    std::shared_ptr<OneShotEvent> m_nodeStartsSettled;
-    int m_tunnelTakeDowns = 0;
-    std::shared_ptr<OneShotEvent> m_tunnelTakeDownsEnded;
-    // Reloads under way, and how many have begun: a keep-alive check that overlapped one
-    // probed a node in change and tells nothing about it.
-    int m_reloadsInFlight = 0;
-    quint64 m_reloadsBegun = 0;
     std::shared_ptr<CancelToken> m_heartbeatCancel;
-    // The node and device the tunnel runs on, from a node start or a reload until the tunnel
-    // goes down; the keep-alive probes them and a failed pick goes back to them.
-    std::optional<Endpoint> m_runningEndpoint;
-    std::optional<Device> m_runningDevice;
 };
 
 } // namespace orvane

@@ -52,7 +52,8 @@ QCoro::Task<void> AppState::unbindDevice(Device device) {
     const QString token = *m_token;
     const QString fallback = QStringLiteral("解绑设备失败");
     QPointer<AppState> self(this);
-    setIsBusy(true);
+    // A sign-out meanwhile owns the window and ends this hold.
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     std::exception_ptr failure;
     try {
         co_await m_api.deleteDevice(device.id, token);
@@ -83,7 +84,6 @@ QCoro::Task<void> AppState::unbindDevice(Device device) {
     if (failure) {
         present(failure, fallback);
     }
-    setIsBusy(false);
 }
 
 QCoro::Task<void> AppState::submitFeedback(QString title, QString contactEmail, QString body) {
@@ -97,7 +97,7 @@ QCoro::Task<void> AppState::submitFeedback(QString title, QString contactEmail, 
     }
     const QString token = *m_token;
     QPointer<AppState> self(this);
-    setIsBusy(true);
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     APICreateTicketRequest request;
     request.title = title;
     request.category = QStringLiteral("客户端问题");
@@ -138,7 +138,6 @@ QCoro::Task<void> AppState::submitFeedback(QString title, QString contactEmail, 
     } else {
         setAlertMessage(QStringLiteral("反馈已提交。"));
     }
-    setIsBusy(false);
 }
 
 void AppState::copyInviteLink() {

@@ -4,7 +4,6 @@
 #include "CancelToken.h"
 #include "ConnectionLabels.h"
 #include "LocalizedError.h"
-#include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
 #include "OrvaneRuntimeError.h"
 
@@ -70,6 +69,8 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
         }
     };
 
+    // A pick from here on is the user's newer choice: the connect leaves the selection to it.
+    const quint64 picks = m_flows->picks();
     beginConnectionAttempt(selectedEndpoint());
     appendLog(QStringLiteral("正在检查本机代理环境。"));
     co_await m_tunnel.cleanupRuntimeArtifacts(true);
@@ -102,7 +103,7 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
                               QStringLiteral("获取 ProtocolConfig V2。"));
         std::exception_ptr failure;
         try {
-            co_await connectCandidate(candidate, device, token, generation);
+            co_await connectCandidate(candidate, device, token, generation, picks);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -147,18 +148,20 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
 }
 
 QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, QString token,
-                                             quint64 generation) {
+                                             quint64 generation, quint64 picks) {
     QPointer<AppState> self(this);
+    const OutboundMode requestedMode = m_outboundMode;
     const ProtocolConfiguration configuration =
         co_await generateProtocolConfig(candidate, device, token);
     appendLog(QStringLiteral("出站模式：") + outboundModeTitle(m_outboundMode) +
               QStringLiteral("。"));
     recordConnectionState(QStringLiteral("kernel_start"), candidate, QStringLiteral("OK"),
                           QStringLiteral("启动协议内核。"));
-    const TunnelActivation activation = co_await startNode(configuration, generation);
+    const StartedNode started = co_await startNode(configuration, generation);
+    const TunnelActivation& activation = started.activation;
     const bool singBox = activation.mode == TunnelActivation::Mode::singBox;
 
-    setSelectedEndpointId(candidate.id);
+    recordNodeStarted(started, candidate, device, requestedMode, picks);
     setCurrentConfigPath(kConfigWrittenNote);
     setConnectedAt(m_deps.wallClock());
     setConnectionState(ConnectionState::Case::connected);
@@ -167,12 +170,6 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
               candidate.region + QStringLiteral("。"));
     recordConnectionState(QStringLiteral("quick_verify"), candidate, QStringLiteral("OK"),
                           QStringLiteral("快速验证由本地运行时完成。"));
-    m_activeTunnelMode = activation.mode;
-    m_runningEndpoint = candidate;
-    m_runningDevice = device;
-    publishActivationPorts(activation);
-    setAIProxyReady(singBox && m_aiEnhancedModeEnabled);
-    m_consecutiveHealthFailures = 0;
     m_autoRecoverySwitchCount = 0;
     recordEndpointSuccess(candidate);
     cacheProtocolConfiguration(configuration, candidate, device);
@@ -193,20 +190,19 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
     }
 }
 
-QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configuration,
-                                                  quint64 generation) {
-    const OutboundMode mode = m_outboundMode;
-    const bool ai = m_aiEnhancedModeEnabled;
-    const bool systemProxy = m_systemProxyEnabled;
+QCoro::Task<AppState::StartedNode> AppState::startNode(ProtocolConfiguration configuration,
+                                                      quint64 generation) {
+    StartedNode started;
+    started.outboundMode = m_outboundMode;
+    started.aiEnhancedModeEnabled = m_aiEnhancedModeEnabled;
+    started.systemProxyEnabled = m_systemProxyEnabled;
     QPointer<AppState> self(this);
-    if (m_nodeStartsInFlight++ == 0) {
-        m_nodeStartsSettled = std::make_shared<OneShotEvent>();
-    }
-    TunnelActivation activation;
+    ConnectionFlows::Lease nodeStart = m_flows->beginNodeStart();
     std::exception_ptr failure;
     try {
-        activation = co_await m_tunnel.connect(std::move(configuration), mode, ai, systemProxy,
-                                               false);
+        started.activation = co_await m_tunnel.connect(
+            std::move(configuration), started.outboundMode, started.aiEnhancedModeEnabled,
+            started.systemProxyEnabled, false);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -216,8 +212,8 @@ QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configur
     if (flowStopped(generation)) {
         // Sign-out or exit came while the node was starting: no sing-box and no system proxy
         // may outlive them.
-        const bool allowAuthorization = !m_exiting;
-        beginTunnelTakeDown();
+        const bool allowAuthorization = !m_flows->isExiting();
+        const ConnectionFlows::Lease takeDown = m_flows->beginTakeDown();
         try {
             co_await m_tunnel.cleanupRuntimeArtifacts(allowAuthorization);
         } catch (...) {
@@ -225,42 +221,41 @@ QCoro::Task<TunnelActivation> AppState::startNode(ProtocolConfiguration configur
         }
         if (self) {
             forgetRunningNode();
-            finishNodeStart();
-            endTunnelTakeDown();
         }
         throw FlowStopped{};
     }
-    finishNodeStart();
+    nodeStart.end();
     if (failure) {
         std::rethrow_exception(failure);
     }
-    co_return activation;
+    co_return started;
 }
 
-void AppState::finishNodeStart() {
-    if (--m_nodeStartsInFlight == 0) {
-        const std::shared_ptr<OneShotEvent> settled = std::move(m_nodeStartsSettled);
-        settled->set();
+void AppState::recordNodeStarted(const StartedNode& started, const Endpoint& endpoint,
+                                 const Device& device, OutboundMode requestedMode,
+                                 quint64 picksAtStart) {
+    // A node the user picked meanwhile stays selected; the connection is brought to it next.
+    if (m_flows->picks() == picksAtStart) {
+        setSelectedEndpointId(endpoint.id);
     }
-}
-
-QCoro::Task<bool> AppState::untilTunnelIsFree() {
-    QPointer<AppState> self(this);
-    while (m_tunnelTakeDowns > 0 || m_nodeStartsInFlight > 0) {
-        const std::shared_ptr<OneShotEvent> ended =
-            m_tunnelTakeDowns > 0 ? m_tunnelTakeDownsEnded : m_nodeStartsSettled;
-        co_await ended->wait();
-        if (!self) {
-            co_return false;
-        }
-    }
-    co_return true;
+    RunningConnection running;
+    running.endpoint = endpoint;
+    running.device = device;
+    running.mode = started.activation.mode;
+    // The service built the configuration for the mode of its request.
+    running.outboundMode = requestedMode;
+    running.aiEnhancedModeEnabled = started.aiEnhancedModeEnabled;
+    running.systemProxyEnabled = started.systemProxyEnabled;
+    m_flows->setRunning(running);
+    publishActivationPorts(started.activation);
+    // Ready only when the node was started with it: a switch made during the start is not.
+    setAIProxyReady(started.activation.mode == TunnelActivation::Mode::singBox &&
+                    started.aiEnhancedModeEnabled);
+    m_consecutiveHealthFailures = 0;
 }
 
 void AppState::forgetRunningNode() {
-    m_activeTunnelMode.reset();
-    m_runningEndpoint.reset();
-    m_runningDevice.reset();
+    m_flows->forgetRunning();
 }
 
 void AppState::setCurrentConfigPath(std::optional<QString> path) {
@@ -286,7 +281,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
                                                                     Device device,
                                                                     QString token) {
     QPointer<AppState> self(this);
-    const quint64 generation = m_flowGeneration;
+    const quint64 generation = m_flows->generation();
     appendLog(QStringLiteral("正在获取节点协议配置。"));
     QString segment = device.id;
     try {
@@ -296,6 +291,8 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
     }
     const QString path = QStringLiteral("/client/devices/") + segment +
                          QStringLiteral("/protocol-config");
+    // One mode for every poll: the caller records what the configuration was built for.
+    const OutboundMode outboundMode = m_outboundMode;
     std::optional<QDateTime> deadline;
     for (int poll = 1;; ++poll) {
         std::optional<APIProtocolConfigResponse> response;
@@ -305,7 +302,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
             request.endpointId = endpoint.id;
             request.deviceId = device.id;
             request.platform = QStringLiteral("macos");
-            request.outboundMode = rawValue(m_outboundMode);
+            request.outboundMode = rawValue(outboundMode);
             request.waitForReadyMs = 8000;
             request.clientRegion = QStringLiteral("auto");
             request.networkType = QStringLiteral("wired");
@@ -390,11 +387,13 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
 
 QCoro::Task<void> AppState::runDisconnectSequence() {
     // The node that ran, not one picked while its reload was still under way.
-    if (m_runningEndpoint) {
-        setSelectedEndpointId(m_runningEndpoint->id);
+    const std::optional<RunningConnection> running = m_flows->running();
+    if (running) {
+        setSelectedEndpointId(running->endpoint.id);
     }
-    const Endpoint endpoint = m_runningEndpoint.value_or(selectedEndpoint());
-    const std::optional<Device> device = m_runningDevice ? m_runningDevice : m_currentDevice;
+    const Endpoint endpoint = running ? running->endpoint : selectedEndpoint();
+    const std::optional<Device> device =
+        running ? std::optional(running->device) : m_currentDevice;
     setConnectionState(ConnectionState::Case::disconnecting);
     if (m_currentAttemptId.isEmpty()) {
         beginConnectionAttempt(endpoint);
@@ -433,7 +432,7 @@ QCoro::Task<void> AppState::runDisconnectSequence() {
 }
 
 QCoro::Task<void> AppState::cleanupBeforeExit() {
-    m_exiting = true;
+    m_flows->beginExit();
     const qint64 deadline = m_deps.monotonicClock() + kExitDeadline.count();
     stopConnectionHeartbeat();
     if (m_speedTimer) {
@@ -443,10 +442,13 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     }
     QPointer<AppState> self(this);
     std::shared_ptr<CancelToken> settled;
-    if (m_nodeStartsInFlight > 0) {
+    if (m_flows->nodeStartsUnderWay() > 0) {
         settled = std::make_shared<CancelToken>();
-        QObject::connect(m_nodeStartsSettled.get(), &OneShotEvent::fired, settled.get(),
-                         &CancelToken::cancel);
+        spawn([](QPointer<ConnectionFlows> flows,
+                 std::shared_ptr<CancelToken> done) -> QCoro::Task<void> {
+            co_await flows->untilTunnelIsFree();
+            done->cancel();
+        }(m_flows, settled));
     }
     // Begun first: it also tells a node start under way to give up, which then takes itself
     // down alongside the clean-up, not after it.
@@ -472,12 +474,10 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     setConnectedAt(std::nullopt);
     setAIProxyReady(false);
     setConnectionState(ConnectionState::Case::disconnected);
-    // What the exit stopped leaves the busy mark to it.
-    setIsBusy(false);
 }
 
 QCoro::Task<void> AppState::takeDownLostConnection() {
-    beginTunnelTakeDown();
+    const ConnectionFlows::Lease takeDown = m_flows->beginTakeDown();
     QPointer<AppState> self(this);
     try {
         co_await m_tunnel.cleanupRuntimeArtifacts(true);
@@ -486,20 +486,6 @@ QCoro::Task<void> AppState::takeDownLostConnection() {
     }
     if (self) {
         forgetRunningNode();
-        endTunnelTakeDown();
-    }
-}
-
-void AppState::beginTunnelTakeDown() {
-    if (m_tunnelTakeDowns++ == 0) {
-        m_tunnelTakeDownsEnded = std::make_shared<OneShotEvent>();
-    }
-}
-
-void AppState::endTunnelTakeDown() {
-    if (--m_tunnelTakeDowns == 0) {
-        const std::shared_ptr<OneShotEvent> ended = std::move(m_tunnelTakeDownsEnded);
-        ended->set();
     }
 }
 

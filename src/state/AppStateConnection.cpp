@@ -35,7 +35,7 @@ QCoro::Task<void> AppState::toggleConnection() {
     }
     // A connect still binding the device has not reached `preparing` yet: ignore the press.
     // One that a disconnect or sign-out stopped only has its last request to hear back.
-    if (m_connectInFlight == m_flowGeneration) {
+    if (m_flows->connectRunning()) {
         co_return;
     }
     if (m_requiresVersionAction) {
@@ -56,35 +56,28 @@ QCoro::Task<void> AppState::connect() {
         setShowAuthSheet(true);
         co_return;
     }
-    const quint64 generation = m_flowGeneration;
-    m_connectInFlight = generation;
-    setIsBusy(true);
+    const quint64 generation = m_flows->generation();
+    const ConnectionFlows::Lease run = m_flows->beginConnect();
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
     QPointer<AppState> self(this);
     // A take-down still running, or the node start of a connect that was stopped, would
     // switch the new connection's proxy off and clear its record when it ends: the connect
     // begins once they are over.
-    const bool alive = co_await untilTunnelIsFree();
-    if (!alive) {
+    const bool alive = co_await m_flows->untilTunnelIsFree();
+    if (!alive || !self || flowStopped(generation) || !m_token) {
         co_return;
     }
-    if (!flowStopped(generation) && m_token) {
-        co_await runConnectSequence(*m_token);
-        if (!self) {
-            co_return;
-        }
+    co_await runConnectSequence(*m_token);
+    if (!self) {
+        co_return;
     }
-    if (m_connectInFlight == generation) {
-        m_connectInFlight.reset();
-    }
-    // A stopped connect leaves the busy mark to the action that stopped it.
-    if (!flowStopped(generation)) {
-        setIsBusy(false);
-    }
+    // What the user chose while it ran applies now, before the button comes back.
+    co_await bringConnectionToChoices(generation);
 }
 
 QCoro::Task<void> AppState::runConnectSequence(QString token) {
     setAIProxyReady(false);
-    const quint64 generation = m_flowGeneration;
+    const quint64 generation = m_flows->generation();
     QPointer<AppState> self(this);
     // Once a disconnect, sign-out or exit has stopped the flow, its failure is nobody's news.
     auto stopped = [&self, this, generation] { return !self || flowStopped(generation); };
@@ -117,16 +110,11 @@ QCoro::Task<void> AppState::runConnectSequence(QString token) {
 
 QCoro::Task<void> AppState::disconnect() {
     // The user's disconnect wins: a connect, reload, keep-alive check or recovery still
-    // running ends at its next step, before the take-down is over.
-    ++m_flowGeneration;
+    // running ends at its next step, before the take-down is over, and lets go of the mark.
+    m_flows->advance();
     stopConnectionHeartbeat();
-    setIsBusy(true);
-    QPointer<AppState> self(this);
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
     co_await runDisconnectSequence();
-    // A connect pressed while the disconnect's report was out keeps its busy mark.
-    if (self && m_connectInFlight != m_flowGeneration) {
-        setIsBusy(false);
-    }
 }
 
 void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {
@@ -134,6 +122,8 @@ void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {
         return;
     }
     setSelectedEndpointId(endpoint.id);
+    m_flows->notePick();
+    noteChoiceChange(QStringLiteral("当前线路已切换"));
     if (m_aiRouteChoice != RouteRegionChoice::automatic) {
         setAIRouteChoice(RouteRegionChoice::automatic);
         m_preferences.setString(prefkey::aiRegion, rawValue(m_aiRouteChoice));

@@ -16,7 +16,7 @@ constexpr int kRecoveryThreshold = 2;
 // --- Keep-alive ----------------------------------------------------------------------------
 
 void AppState::startConnectionHeartbeat() {
-    if (m_exiting) {
+    if (m_flows->isExiting()) {
         return;
     }
     stopConnectionHeartbeat();
@@ -26,7 +26,7 @@ void AppState::startConnectionHeartbeat() {
     m_heartbeatCancel = cancel;
     const std::chrono::milliseconds interval =
         m_aiEnhancedModeEnabled ? std::chrono::seconds(30) : std::chrono::seconds(60);
-    spawn(runHeartbeatLoop(QPointer<AppState>(this), sessionId, m_flowGeneration, cancel,
+    spawn(runHeartbeatLoop(QPointer<AppState>(this), sessionId, m_flows->generation(), cancel,
                            interval));
 }
 
@@ -51,22 +51,24 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
         return self && !self->flowStopped(generation) &&
                self->m_connectionSessionId == sessionId;
     };
-    // A reload under way changes the node beneath the probe: its verdict would be about
-    // neither node.
+    // A reload or proxy switch under way changes the connection beneath the probe: its
+    // verdict would be about neither.
+    ConnectionFlows* flows = self ? self->m_flows : nullptr;
     if (!current() || self->m_connectionState.stateCase() != ConnectionState::Case::connected ||
-        !self->m_runningEndpoint || !self->m_runningDevice || self->m_reloadsInFlight > 0) {
+        !flows->running() || flows->changesUnderWay() > 0) {
         co_return;
     }
-    // Read at every pass: a reload that switched nodes has pointed them at the new node.
-    const Endpoint endpoint = *self->m_runningEndpoint;
-    const Device device = *self->m_runningDevice;
-    const quint64 reloadsBegun = self->m_reloadsBegun;
-    auto stillSameNode = [&self, reloadsBegun] {
-        return self->m_reloadsBegun == reloadsBegun;
+    // Read at every pass: what the connection runs now, not what it was started with.
+    const RunningConnection running = *flows->running();
+    const Endpoint endpoint = running.endpoint;
+    const Device device = running.device;
+    const quint64 changesBegun = flows->changesBegun();
+    auto stillSameNode = [&self, changesBegun] {
+        return self->m_flows->changesBegun() == changesBegun;
     };
     const QString probe = QStringLiteral("background_probe");
 
-    if (self->m_activeTunnelMode == TunnelActivation::Mode::networkExtension) {
+    if (running.mode == TunnelActivation::Mode::networkExtension) {
         self->m_consecutiveHealthFailures = 0;
         self->recordConnectionState(
             probe, endpoint, QStringLiteral("OK"),
@@ -79,7 +81,7 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
     TunnelHealthCheck check;
     try {
         check = co_await self->m_tunnel.connectionHealthCheck(
-            self->m_localProxyPort, self->m_aiEnhancedModeEnabled, self->m_systemProxyEnabled);
+            self->m_localProxyPort, running.aiEnhancedModeEnabled, running.systemProxyEnabled);
     } catch (...) {
         check = TunnelHealthCheck{false, describeError(std::current_exception())};
     }
@@ -108,7 +110,7 @@ QCoro::Task<void> AppState::runConnectionHeartbeat(QPointer<AppState> self, QUui
     }
     if (isSystemProxyFailure(check.summary)) {
         // The connection ends here: whatever else of it still runs stops at its next step.
-        ++self->m_flowGeneration;
+        self->m_flows->advance();
         self->stopConnectionHeartbeat();
         self->setConnectionState(ConnectionState::failed(check.summary));
         self->setConnectedAt(std::nullopt);
@@ -132,7 +134,7 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
                                                                 Endpoint endpoint, Device device,
                                                                 QString reason,
                                                                 quint64 generation) {
-    if (!self || !self->m_token || self->m_autoRecoveryInProgress ||
+    if (!self || !self->m_token || self->m_flows->recovering() ||
         self->flowStopped(generation)) {
         co_return;
     }
@@ -142,7 +144,9 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
         co_return;
     }
     self->m_autoRecoverySwitchCount += 1;
-    self->m_autoRecoveryInProgress = true;
+    self->m_flows->setRecovering(true);
+    // A pick from here on is the user's: recovery leaves the selection to it.
+    const quint64 picks = self->m_flows->picks();
     self->stopConnectionHeartbeat();
     self->recordEndpointFailure(endpoint, reason);
     self->recordConnectionState(QStringLiteral("fallback"), endpoint,
@@ -154,14 +158,14 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     const QString token = *self->m_token;
     std::exception_ptr failure;
     try {
-        co_await self->recoverThroughCandidates(endpoint, device, token, generation);
+        co_await self->recoverThroughCandidates(endpoint, device, token, generation, picks);
     } catch (...) {
         failure = std::current_exception();
     }
     if (!self) {
         co_return;
     }
-    self->m_autoRecoveryInProgress = false;
+    self->m_flows->setRecovering(false);
     bool stopped = self->flowStopped(generation);
     if (failure && !stopped) {
         try {
@@ -174,10 +178,14 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     if (failure && !stopped) {
         std::rethrow_exception(failure);
     }
+    if (!failure && !stopped) {
+        // What the user chose while it ran applies now.
+        co_await self->bringConnectionToChoices(generation);
+    }
 }
 
 QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device device, QString token,
-                                                     quint64 generation) {
+                                                     quint64 generation, quint64 picks) {
     QPointer<AppState> self(this);
     auto stopCheck = [&self, this, generation] {
         if (!self || flowStopped(generation)) {
@@ -200,26 +208,22 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
         recordConnectionState(QStringLiteral("fallback"), candidate, QStringLiteral("OK"),
                               QStringLiteral("自动恢复尝试备用节点。"));
         std::optional<ProtocolConfiguration> configuration;
-        TunnelActivation activation;
+        StartedNode started;
+        const OutboundMode requestedMode = m_outboundMode;
         std::exception_ptr failure;
         try {
             configuration = co_await generateProtocolConfig(candidate, device, token);
-            activation = co_await startNode(*configuration, generation);
+            started = co_await startNode(*configuration, generation);
         } catch (...) {
             failure = std::current_exception();
         }
+        const TunnelActivation& activation = started.activation;
         if (!failure) {
-            setSelectedEndpointId(candidate.id);
+            recordNodeStarted(started, candidate, device, requestedMode, picks);
             setCurrentConfigPath(
                 QStringLiteral("协议配置已安全写入本机，临时文件会在连接成功后清理。"));
             setConnectedAt(m_deps.wallClock());
             setConnectionState(ConnectionState::Case::connected);
-            m_activeTunnelMode = activation.mode;
-            m_runningEndpoint = candidate;
-            m_runningDevice = device;
-            publishActivationPorts(activation);
-            setAIProxyReady(m_aiEnhancedModeEnabled);
-            m_consecutiveHealthFailures = 0;
             recordEndpointSuccess(candidate);
             cacheProtocolConfiguration(*configuration, candidate, device);
             recordConnectionState(QStringLiteral("connected"), candidate, QStringLiteral("OK"),

@@ -42,77 +42,162 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
         setAlertMessage(text);
         co_return;
     }
+    co_await reloadRunningConnection(std::move(reason), m_flows->requestChange());
+}
+
+QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
+                                                    ConnectionFlows::Lease change) {
     const Endpoint endpoint = selectedEndpoint();
     const Device device = *m_currentDevice;
     const QString token = *m_token;
-    const quint64 generation = m_flowGeneration;
+    const quint64 generation = m_flows->generation();
+    const quint64 picks = m_flows->picks();
     QPointer<AppState> self(this);
-    setIsBusy(true);
-    ++m_reloadsInFlight;
-    ++m_reloadsBegun;
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
     appendLog(reason + QStringLiteral("，正在生成新配置。"));
+    // A newer pick has a reload of its own behind this one: running this one's node on the
+    // way there would only undo the pick for a while, or for good if it ended last.
+    auto overtaken = [this, picks] { return m_flows->picks() != picks; };
 
+    // One change of the running connection at a time, in the order they were asked for.
+    const bool alive = co_await m_flows->untilTurnOf(change.id());
+    if (!alive || !self || flowStopped(generation) || overtaken()) {
+        co_return;
+    }
+
+    std::optional<ProtocolConfiguration> configuration;
+    RunningConnection applied;
+    bool reachedTunnel = false;
     std::exception_ptr failure;
     bool stopped = false;
     try {
-        const ProtocolConfiguration configuration =
-            co_await generateProtocolConfig(endpoint, device, token);
-        co_await m_tunnel.reload(configuration, m_outboundMode, m_aiEnhancedModeEnabled,
-                                 m_systemProxyEnabled);
-        if (self && !flowStopped(generation)) {
-            setSelectedEndpointId(endpoint.id);
-            // The keep-alive probes the node the connection now runs on.
-            m_runningEndpoint = endpoint;
-            m_runningDevice = device;
-            cacheProtocolConfiguration(configuration, endpoint, device);
-            recordConnectionState(QStringLiteral("config_prepare"), endpoint,
-                                  QStringLiteral("OK"), QStringLiteral("菜单配置热重载成功。"));
-            appendLog(QStringLiteral("配置已热重载：") + endpoint.region + QLatin1Char(' ') +
-                      protocolLabel(endpoint.preferredProtocol) + QStringLiteral("。"));
+        const OutboundMode requestedMode = m_outboundMode;
+        configuration = co_await generateProtocolConfig(endpoint, device, token);
+        if (!self || flowStopped(generation)) {
+            throw FlowStopped{};
+        }
+        if (!overtaken()) {
+            // The choices as they stand when the tunnel is called, not when the reload began.
+            applied.endpoint = endpoint;
+            applied.device = device;
+            applied.mode = TunnelActivation::Mode::singBox;
+            applied.outboundMode = requestedMode;
+            applied.aiEnhancedModeEnabled = m_aiEnhancedModeEnabled;
+            applied.systemProxyEnabled = m_systemProxyEnabled;
+            reachedTunnel = true;
+            co_await m_tunnel.reload(*configuration, m_outboundMode,
+                                     applied.aiEnhancedModeEnabled, applied.systemProxyEnabled);
         }
     } catch (const FlowStopped&) {
         stopped = true;
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self) {
+    // A disconnect, sign-out or exit meanwhile owns the connection: the reload says nothing.
+    if (!self || stopped || flowStopped(generation)) {
         co_return;
     }
-    --m_reloadsInFlight;
-    // A disconnect, sign-out or exit meanwhile owns the connection and the busy mark: the
-    // reload says nothing.
-    if (stopped || flowStopped(generation)) {
-        co_return;
-    }
-    if (failure) {
-        if (lostTheConnection(failure)) {
-            // Ended as a failure, like a system proxy that will not hold: the proxy still
-            // points at the dead port until the clean-up puts the user's setting back.
-            const QString description = describeError(failure);
-            ++m_flowGeneration;
-            stopConnectionHeartbeat();
-            setConnectedAt(std::nullopt);
+    if (!failure) {
+        if (!reachedTunnel) {
+            co_return; // overtaken before it reached the tunnel: it applied nothing
+        }
+        const std::optional<RunningConnection> before = m_flows->running();
+        if (before) {
+            applied.mode = before->mode;
+        }
+        m_flows->setRunning(applied);
+        if (!overtaken()) {
+            setSelectedEndpointId(endpoint.id);
+        }
+        // A node switch starts the keep-alive's count afresh: the new node failed nothing yet.
+        if (!before || before->endpoint.id != endpoint.id) {
+            m_consecutiveHealthFailures = 0;
+        }
+        if (!applied.aiEnhancedModeEnabled) {
             setAIProxyReady(false);
-            forgetRunningNode();
-            setConnectionState(ConnectionState::failed(description));
-            appendLog(description);
-            setAlertMessage(description);
-            co_await takeDownLostConnection();
-            if (!self) {
-                co_return;
-            }
-        } else {
-            // The old node still runs: a pick that could not be applied is undone.
-            if (m_runningEndpoint && m_selectedEndpointId == endpoint.id) {
-                setSelectedEndpointId(m_runningEndpoint->id);
-            }
-            const QString text =
-                QStringLiteral("配置热重载失败，当前连接保持不变：") + describeError(failure);
-            appendLog(text);
-            setAlertMessage(text);
+        }
+        cacheProtocolConfiguration(*configuration, endpoint, device);
+        recordConnectionState(QStringLiteral("config_prepare"), endpoint, QStringLiteral("OK"),
+                              QStringLiteral("菜单配置热重载成功。"));
+        appendLog(QStringLiteral("配置已热重载：") + endpoint.region + QLatin1Char(' ') +
+                  protocolLabel(endpoint.preferredProtocol) + QStringLiteral("。"));
+        co_return;
+    }
+    if (lostTheConnection(failure)) {
+        // Ended as a failure, like a system proxy that will not hold: the proxy still points at
+        // the dead port until the clean-up puts the user's setting back.
+        const QString description = describeError(failure);
+        m_flows->advance();
+        // The clean-up is the reload's own to finish; a connect pressed meanwhile waits for it.
+        const ConnectionFlows::Lease takeDownBusy =
+            m_flows->holdBusy(ConnectionFlows::Scope::connection);
+        stopConnectionHeartbeat();
+        setConnectedAt(std::nullopt);
+        setAIProxyReady(false);
+        forgetRunningNode();
+        setConnectionState(ConnectionState::failed(description));
+        appendLog(description);
+        setAlertMessage(description);
+        co_await takeDownLostConnection();
+        co_return;
+    }
+    // The old node still runs: a pick that could not be applied is undone.
+    const std::optional<RunningConnection> running = m_flows->running();
+    if (running && m_selectedEndpointId == endpoint.id) {
+        setSelectedEndpointId(running->endpoint.id);
+    }
+    const QString text =
+        QStringLiteral("配置热重载失败，当前连接保持不变：") + describeError(failure);
+    appendLog(text);
+    setAlertMessage(text);
+}
+
+void AppState::noteChoiceChange(QString reason) {
+    m_latestChoiceReason = std::move(reason);
+}
+
+bool AppState::runningMatchesChoices() const {
+    const std::optional<RunningConnection>& running = m_flows->running();
+    return running && running->endpoint.id == selectedEndpoint().id &&
+           running->outboundMode == m_outboundMode &&
+           running->aiEnhancedModeEnabled == m_aiEnhancedModeEnabled &&
+           running->systemProxyEnabled == m_systemProxyEnabled;
+}
+
+QCoro::Task<void> AppState::bringConnectionToChoices(quint64 generation) {
+    // Another change still under way brings its own choices, read when it calls the tunnel.
+    auto settled = [this, generation] {
+        return !flowStopped(generation) &&
+               m_connectionState.stateCase() == ConnectionState::Case::connected &&
+               m_flows->running() && m_flows->changesUnderWay() == 0 &&
+               !m_flows->recovering() && m_flows->nodeStartsUnderWay() == 0 &&
+               m_flows->takeDownsUnderWay() == 0;
+    };
+    if (!settled() || runningMatchesChoices()) {
+        co_return;
+    }
+    QPointer<AppState> self(this);
+    if (m_flows->running()->systemProxyEnabled != m_systemProxyEnabled) {
+        co_await switchRunningSystemProxy(m_systemProxyEnabled, m_flows->requestChange());
+        if (!self || !settled()) {
+            co_return;
         }
     }
-    setIsBusy(false);
+    const RunningConnection running = *m_flows->running();
+    const bool nodeDiffers = running.endpoint.id != selectedEndpoint().id;
+    if (running.mode != TunnelActivation::Mode::singBox || !m_token || !m_currentDevice ||
+        (!nodeDiffers && running.outboundMode == m_outboundMode &&
+         running.aiEnhancedModeEnabled == m_aiEnhancedModeEnabled)) {
+        co_return;
+    }
+    QString reason = m_latestChoiceReason;
+    if (reason.isEmpty()) {
+        reason = nodeDiffers ? QStringLiteral("当前线路已切换")
+                 : running.outboundMode != m_outboundMode
+                     ? QStringLiteral("出站模式已切换为 ") + outboundModeTitle(m_outboundMode)
+                     : QStringLiteral("增强模式已变更");
+    }
+    co_await reloadRunningConnection(reason, m_flows->requestChange());
 }
 
 void AppState::setOutboundMode(OutboundMode mode) {
@@ -125,6 +210,7 @@ void AppState::setOutboundMode(OutboundMode mode) {
     const QString title = outboundModeTitle(mode);
     appendLog(QStringLiteral("已切换出站模式：") + title + QStringLiteral("。"));
     const QString reason = QStringLiteral("出站模式已切换为 ") + title;
+    noteChoiceChange(reason);
     if (mode == OutboundMode::direct && m_systemProxyEnabled) {
         QPointer<AppState> self(this);
         spawn([](QPointer<AppState> state, QString why) -> QCoro::Task<void> {
@@ -147,43 +233,63 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
     m_systemProxyEnabled = enabled;
     m_preferences.setBool(prefkey::systemProxy, enabled);
     emit preferencesChanged();
-    QPointer<AppState> self(this);
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
-        const quint64 generation = m_flowGeneration;
-        std::optional<QStringList> notes;
-        std::exception_ptr failure;
-        try {
-            notes = co_await m_tunnel.setSystemProxyEnabled(enabled, m_localProxyPort);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        // The connection ended meanwhile: the choice stands for the next connect, and nothing
-        // is said of a switch on a connection that is gone.
-        if (!self || flowStopped(generation)) {
-            co_return;
-        }
-        if (failure) {
-            m_systemProxyEnabled = !enabled;
-            m_preferences.setBool(prefkey::systemProxy, !enabled);
-            emit preferencesChanged();
-            present(failure, enabled ? QStringLiteral("系统代理开启失败")
-                                     : QStringLiteral("系统代理关闭失败"));
-            co_return;
-        }
-        for (const QString& note : *notes) {
-            appendLog(note);
-        }
-        appendLog(enabled ? QStringLiteral("系统代理已开启。") : QStringLiteral("系统代理已关闭。"));
+        co_await switchRunningSystemProxy(enabled, m_flows->requestChange());
         co_return;
     }
     if (enabled) {
         appendLog(QStringLiteral("系统代理将在下次连接后启用。"));
         co_return;
     }
-    co_await m_tunnel.disableLocalProxy(true);
+    // A connect or recovery under way applies the choice when it ends (or its clean-up puts
+    // the user's setting back): switching the proxy beneath its start would fail the node.
+    const bool starting = m_flows->connectRunning() || m_flows->recovering() ||
+                          m_flows->nodeStartsUnderWay() > 0;
+    QPointer<AppState> self(this);
+    if (!starting) {
+        co_await m_tunnel.disableLocalProxy(true);
+    }
     if (self) {
         appendLog(QStringLiteral("系统代理偏好已关闭。"));
     }
+}
+
+QCoro::Task<void> AppState::switchRunningSystemProxy(bool enabled, ConnectionFlows::Lease change) {
+    const quint64 generation = m_flows->generation();
+    QPointer<AppState> self(this);
+    const bool alive = co_await m_flows->untilTurnOf(change.id());
+    // The connection ended meanwhile: the choice stands for the next connect, and nothing is
+    // said of a switch on a connection that is gone. A later switch back brings its own value.
+    if (!alive || !self || flowStopped(generation) || m_systemProxyEnabled != enabled ||
+        m_connectionState.stateCase() != ConnectionState::Case::connected) {
+        co_return;
+    }
+    std::optional<QStringList> notes;
+    std::exception_ptr failure;
+    try {
+        notes = co_await m_tunnel.setSystemProxyEnabled(enabled, m_localProxyPort);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self || flowStopped(generation)) {
+        co_return;
+    }
+    if (failure) {
+        // The switch shows what holds; a newer choice meanwhile is left to its own switch.
+        if (m_systemProxyEnabled == enabled) {
+            m_systemProxyEnabled = !enabled;
+            m_preferences.setBool(prefkey::systemProxy, !enabled);
+            emit preferencesChanged();
+        }
+        present(failure, enabled ? QStringLiteral("系统代理开启失败")
+                                 : QStringLiteral("系统代理关闭失败"));
+        co_return;
+    }
+    m_flows->setRunningSystemProxy(enabled);
+    for (const QString& note : *notes) {
+        appendLog(note);
+    }
+    appendLog(enabled ? QStringLiteral("系统代理已开启。") : QStringLiteral("系统代理已关闭。"));
 }
 
 void AppState::toggleAIEnhancedMode() {
@@ -192,6 +298,7 @@ void AppState::toggleAIEnhancedMode() {
     emit preferencesChanged();
     appendLog(m_aiEnhancedModeEnabled ? QStringLiteral("AI 增强模式已开启。")
                                       : QStringLiteral("AI 增强模式已关闭。"));
+    noteChoiceChange(QStringLiteral("增强模式已变更"));
     if (!m_aiEnhancedModeEnabled) {
         setAIProxyReady(false);
     }

@@ -70,7 +70,7 @@ QCoro::Task<void> AppState::bootstrap() {
 }
 
 QCoro::Task<void> AppState::refreshPublicData() {
-    setIsBusy(true);
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     const QString get = QStringLiteral("GET");
 
     std::exception_ptr failure;
@@ -141,7 +141,6 @@ QCoro::Task<void> AppState::refreshPublicData() {
     if (failure) {
         present(failure, QStringLiteral("版本信息同步失败"));
     }
-    setIsBusy(false);
 }
 
 void AppState::applyVersionPolicy(const APIAppVersion& version) {
@@ -289,7 +288,8 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         co_return;
     }
     const QString token = *m_token;
-    setIsBusy(true);
+    // A sign-out ends the hold at once; the mark may belong to a new sign-in by then.
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     // A step ends the refresh when it failed, or when the session it began with is gone:
     // nothing of the old account may come back after a sign-out.
     auto ended = [this, &token](const std::exception_ptr& failure) {
@@ -301,16 +301,9 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         }
         return failure != nullptr;
     };
-    // The sign-out has cleared the busy mark already; it may belong to a new sign-in by now.
-    auto finish = [this, &token] {
-        if (m_token == token) {
-            setIsBusy(false);
-        }
-    };
 
     StepOutcome step = co_await attempt(syncAccount(token));
     if (ended(step.failure)) {
-        finish();
         co_return;
     }
     step = co_await attempt(syncClientBootstrap(token));
@@ -319,7 +312,6 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         step = co_await attempt(syncDevices(token));
     }
     if (ended(step.failure)) {
-        finish();
         co_return;
     }
     step = co_await attempt(syncRoutePreferences(token));
@@ -334,7 +326,6 @@ QCoro::Task<void> AppState::refreshPrivateData() {
         step = co_await attempt(syncOrders(token));
         ended(step.failure);
     }
-    finish();
 }
 
 QCoro::Task<void> AppState::syncAccount(QString token) {
@@ -486,10 +477,12 @@ QCoro::Task<void> AppState::syncOrders(QString token) {
 }
 
 void AppState::logoutLocally() {
-    ++m_flowGeneration;
     // Signing out must not leave the user's network pointing at a tunnel nobody controls.
-    const bool tunnelUp = m_activeTunnelMode.has_value() || m_tunnel.activeMode().has_value() ||
-                          m_connectInFlight.has_value();
+    const bool tunnelUp = m_flows->running().has_value() || m_tunnel.activeMode().has_value() ||
+                          m_flows->connectRunning() || m_flows->nodeStartsUnderWay() > 0;
+    // What the old session was busy with ends quietly and lets go of the busy mark: the
+    // signed-out window must not wait for its answers.
+    m_flows->endSession();
     stopConnectionHeartbeat();
     m_preferences.remove(m_sessionStore.tokenKey);
     m_token.reset();
@@ -503,9 +496,6 @@ void AppState::logoutLocally() {
     setActiveDeviceCount(0);
     setConnectionState(ConnectionState::Case::disconnected);
     setConnectedAt(std::nullopt);
-    // What the old session was busy with ends quietly without touching the mark again: the
-    // signed-out window must not wait for its answers.
-    setIsBusy(false);
     setShowAuthSheet(true);
     appendLog(QStringLiteral("已退出登录。"));
     if (tunnelUp) {
@@ -514,7 +504,7 @@ void AppState::logoutLocally() {
 }
 
 QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
-    beginTunnelTakeDown();
+    const ConnectionFlows::Lease takeDown = m_flows->beginTakeDown();
     forgetRunningNode();
     setAIProxyReady(false);
     QPointer<AppState> self(this);
@@ -530,13 +520,12 @@ QCoro::Task<void> AppState::takeDownTunnelAfterSignOut() {
     if (failure) {
         appendLog(QStringLiteral("断开连接失败：") + describeError(failure));
     }
-    endTunnelTakeDown();
 }
 
 // --- Account flows -------------------------------------------------------------------------
 
 QCoro::Task<bool> AppState::sendVerificationCode(QString identity) {
-    setIsBusy(true);
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     bool sent = false;
     std::exception_ptr failure;
     try {
@@ -551,14 +540,14 @@ QCoro::Task<bool> AppState::sendVerificationCode(QString identity) {
     if (failure) {
         present(failure, QStringLiteral("验证码发送失败"));
     }
-    setIsBusy(false);
     co_return sent;
 }
 
 QCoro::Task<void> AppState::registerAccount(QString identity, QString password,
                                             QString verificationCode,
                                             std::optional<QString> inviteCode) {
-    setIsBusy(true);
+    // A sign-out during the new session's first refresh ends the hold with it.
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     std::optional<APIAuthResponse> auth;
     std::exception_ptr failure;
     try {
@@ -575,18 +564,13 @@ QCoro::Task<void> AppState::registerAccount(QString identity, QString password,
     }
     if (failure) {
         present(failure, QStringLiteral("注册失败"));
-        setIsBusy(false);
         co_return;
     }
-    const QString token = auth->token;
     co_await startSession(*auth, QStringLiteral("注册并登录成功。"));
-    if (m_token == token) {
-        setIsBusy(false);
-    }
 }
 
 QCoro::Task<void> AppState::login(QString identity, QString password) {
-    setIsBusy(true);
+    const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::account);
     std::optional<APIAuthResponse> auth;
     std::exception_ptr failure;
     try {
@@ -597,16 +581,9 @@ QCoro::Task<void> AppState::login(QString identity, QString password) {
     }
     if (failure) {
         present(failure, QStringLiteral("登录失败"));
-        setIsBusy(false);
         co_return;
     }
-    // A sign-out during the request ended the session before this one: the new one starts.
-    // Once started, a sign-out of it clears the busy mark itself.
-    const QString token = auth->token;
     co_await startSession(*auth, QStringLiteral("登录成功。"));
-    if (m_token == token) {
-        setIsBusy(false);
-    }
 }
 
 QCoro::Task<void> AppState::startSession(APIAuthResponse auth, QString logText) {

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "Device.h"
+#include "Endpoint.h"
+#include "StateEnumerations.h"
+#include "TunnelActivation.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <QCoro/QCoroTask>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace orvane {
+
+class OneShotEvent;
+
+// What the tunnel runs: the node and device it was started or last reloaded with, and the
+// choices that start or reload applied.
+struct RunningConnection {
+    Endpoint endpoint;
+    Device device;
+    TunnelActivation::Mode mode = TunnelActivation::Mode::singBox;
+    OutboundMode outboundMode = OutboundMode::smart;
+    bool aiEnhancedModeEnabled = false;
+    bool systemProxyEnabled = false;
+};
+
+// The rules by which the connection's flows (connect, disconnect, reload, proxy switch,
+// keep-alive, recovery, sign-out, exit) share one tunnel and one busy mark.
+//
+// - Generations: a disconnect, a sign-out, an exit, or an end the state finds itself (a lost
+//   system proxy, a reload that lost sing-box) opens a new one. A flow keeps the generation it
+//   began in and stops at its next step once that is no longer current.
+// - The busy mark is on while any hold is: a connection hold ends with its generation, an
+//   account hold with the session (a sign-out); every hold ends at exit and when its lease goes.
+// - Changes of the running connection (reloads, system-proxy switches) take turns, in the
+//   order they were asked for.
+// - A connect begins once no take-down and no node start of a stopped flow is left.
+class ConnectionFlows : public QObject {
+    Q_OBJECT
+public:
+    // Ends what it stands for when it goes (or at `end()`); harmless once the flows are gone.
+    class Lease {
+    public:
+        Lease() = default;
+        Lease(Lease&& other) noexcept;
+        Lease& operator=(Lease&& other) noexcept;
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        ~Lease() { end(); }
+        void end();
+        explicit operator bool() const { return m_flows != nullptr; }
+        quint64 id() const { return m_id; }
+
+    private:
+        friend class ConnectionFlows;
+        using Ending = void (ConnectionFlows::*)(quint64);
+        Lease(ConnectionFlows* flows, Ending ending, quint64 id)
+            : m_flows(flows), m_ending(ending), m_id(id) {}
+        QPointer<ConnectionFlows> m_flows;
+        Ending m_ending = nullptr;
+        quint64 m_id = 0;
+    };
+
+    enum class Scope { connection, account };
+
+    explicit ConnectionFlows(QObject* parent = nullptr);
+    ~ConnectionFlows() override;
+
+    // --- Generations -----------------------------------------------------------------------
+    quint64 generation() const { return m_generation; }
+    bool isCurrent(quint64 generation) const { return !m_exiting && generation == m_generation; }
+    bool isExiting() const { return m_exiting; }
+    // Every older flow stops, and lets go of the busy mark.
+    void advance();
+    // A sign-out: the account actions' holds end too.
+    void endSession();
+    // Nothing starts any more; every hold ends.
+    void beginExit();
+
+    // --- The busy mark ---------------------------------------------------------------------
+    Lease holdBusy(Scope scope);
+    bool isBusy() const { return !m_holds.empty(); }
+
+    // --- The connect -----------------------------------------------------------------------
+    // One connect per generation: a second press while it runs starts none. A connect that a
+    // disconnect or sign-out stopped holds back no later one.
+    Lease beginConnect();
+    bool connectRunning() const { return m_connect == m_generation; }
+
+    // --- What runs -------------------------------------------------------------------------
+    const std::optional<RunningConnection>& running() const { return m_running; }
+    void setRunning(RunningConnection running) { m_running = std::move(running); }
+    void setRunningSystemProxy(bool enabled);
+    void forgetRunning() { m_running.reset(); }
+
+    // --- Node picks ------------------------------------------------------------------------
+    // A flow that began before the user's latest pick leaves the selection to it.
+    void notePick() { ++m_picks; }
+    quint64 picks() const { return m_picks; }
+
+    // --- Work under way --------------------------------------------------------------------
+    Lease beginNodeStart();
+    Lease beginTakeDown();
+    int nodeStartsUnderWay() const { return m_nodeStarts; }
+    int takeDownsUnderWay() const { return m_takeDowns; }
+    // Until neither a take-down nor a node start is left; false when the flows went away.
+    QCoro::Task<bool> untilTunnelIsFree();
+
+    // A change of the running connection counts from its request until its turn ends.
+    Lease requestChange();
+    // Resumes once every change asked for before this one (the request's id) has ended; false
+    // when the flows went away meanwhile.
+    QCoro::Task<bool> untilTurnOf(quint64 ticket);
+    int changesUnderWay() const { return static_cast<int>(m_changes.size()); }
+    // How many changes have been asked for: a keep-alive check that overlapped one probed a
+    // connection in change.
+    quint64 changesBegun() const { return m_changesBegun; }
+
+    bool recovering() const { return m_recovering; }
+    void setRecovering(bool recovering) { m_recovering = recovering; }
+
+signals:
+    void busyChanged();
+
+private:
+    struct Hold {
+        Scope scope;
+        quint64 generation;
+    };
+    void releaseHold(quint64 id);
+    void endConnect(quint64 generation);
+    void endNodeStart(quint64);
+    void endTakeDown(quint64);
+    void endChange(quint64 ticket);
+    void dropHolds(bool keepCurrentConnection, bool keepAccount);
+    // Wakes every waiter, which then looks again at what it waits for.
+    void wakeWaiters();
+    // Until the next wake; false when the flows went away meanwhile.
+    QCoro::Task<bool> untilWoken();
+
+    quint64 m_generation = 0;
+    bool m_exiting = false;
+    quint64 m_nextHold = 0;
+    std::map<quint64, Hold> m_holds;
+    std::optional<quint64> m_connect;
+    std::optional<RunningConnection> m_running;
+    quint64 m_picks = 0;
+    int m_nodeStarts = 0;
+    int m_takeDowns = 0;
+    quint64 m_nextTicket = 0;
+    quint64 m_changesBegun = 0;
+    // Tickets of the changes under way, oldest first.
+    std::set<quint64> m_changes;
+    bool m_recovering = false;
+    // Each waiter's own event: it outlives these flows, which set every one as they go.
+    QList<std::shared_ptr<OneShotEvent>> m_waiters;
+};
+
+} // namespace orvane
