@@ -2,6 +2,7 @@
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
 #include "StateFixture.h"
+#include "TunnelCoordinatorError.h"
 #include "WaitUntil.h"
 
 #include <QCoreApplication>
@@ -823,4 +824,359 @@ TEST(ConnectFlow, SignOutOrQuitDuringARecoveryStartsNothing) {
         EXPECT_TRUE(f.service.crashReports().isEmpty());
         EXPECT_FALSE(state.alertMessage());
     }
+}
+
+// --- Choices the user makes while connection work runs ---------------------------------------
+
+namespace {
+
+// The configuration request of this machine's device, held once.
+DevService::Fault heldConfigRequest(const AppState& state) {
+    DevService::Fault fault;
+    fault.method = QStringLiteral("POST");
+    fault.path = QStringLiteral("/client/devices/") + state.currentDevice()->id +
+                 QStringLiteral("/protocol-config");
+    fault.kind = DevService::FaultKind::hold;
+    return fault;
+}
+
+// A node start the test lets go of.
+void holdNodeStarts(StateFixture& f, OneShotEvent& started, bool& starting) {
+    f.tunnel->onConnect = [&started, &starting](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        starting = true;
+        co_await started.wait();
+        TunnelActivation activation;
+        activation.proxyPort = 19090;
+        co_return activation;
+    };
+}
+
+} // namespace
+
+// Two quick picks: the first one's configuration comes back last, yet the last pick is what
+// runs, what is selected and what the keep-alive probes.
+TEST(ConnectFlow, TwoQuickPicksRunTheLastOne) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("hk-01"));
+    f.service.addFault(heldConfigRequest(state));
+
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    EXPECT_TRUE(state.isBusy());
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    for (int turn = 0; turn < 20; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    f.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1; }));
+
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("reload(")),
+              QStringList{QStringLiteral("reload(jp-01)")});
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
+    EXPECT_EQ(state.quickConnectCache()->endpointId, QStringLiteral("jp-01"));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("配置已热重载：日本 Hysteria2。"));
+    EXPECT_FALSE(state.isBusy());
+    EXPECT_FALSE(state.alertMessage());
+    ASSERT_TRUE(runKeepAlivePass(f));
+    EXPECT_EQ(f.service.connectionReports().last().value(QStringLiteral("endpointId")),
+              QStringLiteral("jp-01"));
+    runTask(state.cleanupBeforeExit());
+}
+
+// A node pick, a mode or an AI mode switched while the node starts: once connected, the
+// connection is reloaded to it once, with that change's reason; nothing claims what the start
+// did not bring.
+TEST(ConnectFlow, ChoicesMadeWhileTheNodeStartsApplyOnceConnected) {
+    enum class Change { pick, mode, aiOn };
+    for (const Change change : {Change::pick, Change::mode, Change::aiOn}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        StateFixture f;
+        AppState& state = signedIn(f);
+        OneShotEvent started;
+        bool starting = false;
+        holdNodeStarts(f, started, starting);
+        QCoro::Task<void> press = state.toggleConnection();
+        ASSERT_TRUE(waitUntil([&] { return starting; }));
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::preparing);
+        switch (change) {
+        case Change::pick:
+            state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+            break;
+        case Change::mode:
+            state.setOutboundMode(OutboundMode::global);
+            break;
+        case Change::aiOn:
+            state.toggleAIEnhancedMode();
+            break;
+        }
+        started.set();
+        runTask(std::move(press));
+
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        EXPECT_FALSE(state.isBusy());
+        ASSERT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")),
+                  QStringList{QStringLiteral("connect(hk-01,0)")});
+        const QString node = change == Change::pick ? QStringLiteral("sg-01")
+                                                    : QStringLiteral("hk-01");
+        ASSERT_EQ(f.tunnel->calls.filter(QStringLiteral("reload(")),
+                  QStringList{QStringLiteral("reload(%1)").arg(node)});
+        const ScriptedTunnel::Choices reloaded = f.tunnel->reloadedWith.last();
+        EXPECT_EQ(reloaded.outboundMode, state.outboundMode());
+        EXPECT_EQ(reloaded.aiEnhancedModeEnabled, state.aiEnhancedModeEnabled());
+        EXPECT_EQ(state.selectedEndpointId(), node);
+        const QString reason = change == Change::pick   ? QStringLiteral("当前线路已切换")
+                               : change == Change::mode ? QStringLiteral("出站模式已切换为 全局代理")
+                                                        : QStringLiteral("增强模式已变更");
+        EXPECT_TRUE(f.logMessages().contains(reason + QStringLiteral("，正在生成新配置。")));
+        // The AI port was never verified on this connection: it is not claimed.
+        EXPECT_FALSE(state.aiProxyReady());
+        ASSERT_TRUE(runKeepAlivePass(f));
+        EXPECT_EQ(f.service.connectionReports().last().value(QStringLiteral("endpointId")), node);
+        runTask(state.cleanupBeforeExit());
+    }
+}
+
+// The system proxy switched while the node starts is, once connected, as the user left it.
+TEST(ConnectFlow, SystemProxySwitchedWhileTheNodeStartsHoldsOnceConnected) {
+    for (const bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled);
+        StateFixture f;
+        f.preferences->setBool(QStringLiteral("orvane.systemProxyEnabled"), !enabled);
+        AppState& state = signedIn(f);
+        OneShotEvent started;
+        bool starting = false;
+        holdNodeStarts(f, started, starting);
+        QCoro::Task<void> press = state.toggleConnection();
+        ASSERT_TRUE(waitUntil([&] { return starting; }));
+        runTask(state.setSystemProxyEnabled(enabled));
+        // Nothing switches the proxy beneath the start.
+        EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("disableLocalProxy")).isEmpty());
+        started.set();
+        runTask(std::move(press));
+
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        EXPECT_EQ(f.tunnel->startedWith.last().systemProxyEnabled, !enabled);
+        EXPECT_EQ(f.tunnel->calls.last(), QStringLiteral("systemProxy(%1,19090)").arg(enabled));
+        EXPECT_EQ(f.logMessages().first(), enabled ? QStringLiteral("系统代理已开启。")
+                                                   : QStringLiteral("系统代理已关闭。"));
+        EXPECT_EQ(state.systemProxyEnabled(), enabled);
+        EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("reload(")).isEmpty());
+        runTask(state.cleanupBeforeExit());
+    }
+}
+
+// When bringing the connection to the choice fails, the switch shows what holds.
+TEST(ConnectFlow, ASystemProxySwitchThatFailsOnceConnectedIsRolledBack) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    OneShotEvent started;
+    bool starting = false;
+    holdNodeStarts(f, started, starting);
+    f.tunnel->onSetSystemProxy = [](bool, int) -> QCoro::Task<QStringList> {
+        throw OrvaneRuntimeError::connectionFailed(QStringLiteral("管理员授权被拒绝。"));
+        co_return QStringList{};
+    };
+    QCoro::Task<void> press = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    runTask(state.setSystemProxyEnabled(false));
+    started.set();
+    runTask(std::move(press));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(state.systemProxyEnabled());
+    EXPECT_EQ(f.preferences->boolValue(QStringLiteral("orvane.systemProxyEnabled")), true);
+    EXPECT_EQ(state.alertMessage(), QStringLiteral("管理员授权被拒绝。"));
+    EXPECT_EQ(f.logMessages().first(), QStringLiteral("系统代理关闭失败：管理员授权被拒绝。"));
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.cleanupBeforeExit());
+}
+
+// A node picked while a recovery starts another node stays picked, and runs once it is over.
+TEST(ConnectFlow, APickDuringARecoveryRunsOnceItIsOver) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onHealthCheck = webCheckFails;
+    ASSERT_TRUE(runKeepAlivePass(f));
+    OneShotEvent started;
+    bool starting = false;
+    holdNodeStarts(f, started, starting);
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::repairing);
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    f.tunnel->onHealthCheck = nullptr;
+    started.set();
+    ASSERT_TRUE(waitUntil([&] {
+        return state.runningTaskCount() == 1 && f.logMessages().first().startsWith(
+                                                    QStringLiteral("配置已热重载："));
+    }));
+
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")),
+              QStringList({"connect(hk-01,0)", "connect(sg-01,0)"}));
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("reload(")),
+              QStringList{QStringLiteral("reload(jp-01)")});
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    runTask(state.cleanupBeforeExit());
+}
+
+// A pick that switched nodes starts the keep-alive's count afresh: one failed check on the old
+// node and one on the new one are no reason to leave the node the user just chose.
+TEST(ConnectFlow, ANodeSwitchStartsTheKeepAliveCountAfresh) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onHealthCheck = webCheckFails;
+    ASSERT_TRUE(runKeepAlivePass(f));
+    ASSERT_TRUE(f.logMessages().first().contains(QStringLiteral("（1/2）")));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1; }));
+    ASSERT_TRUE(runKeepAlivePass(f));
+
+    EXPECT_TRUE(f.logMessages().first().contains(QStringLiteral("（1/2）")));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    runTask(state.cleanupBeforeExit());
+}
+
+// --- The busy mark --------------------------------------------------------------------------
+
+// Whatever ends the connection while the connect's last request is still out, the busy mark
+// goes with it, stays off when that answer comes back, and the button works again.
+TEST(ConnectFlow, EveryEndOfTheConnectionReleasesTheConnectsBusyMark) {
+    enum class End { disconnect, signOut, exit, lostSystemProxy, reloadLostSingBox };
+    for (const End end : {End::disconnect, End::signOut, End::exit, End::lostSystemProxy,
+                          End::reloadLostSingBox}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        StateFixture f;
+        AppState& state = signedIn(f);
+        f.tunnel->onConnect = [&f](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+            f.service.addFault(held("GET", "/devices"));
+            co_return TunnelActivation{};
+        };
+        QCoro::Task<void> press = state.toggleConnection();
+        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        ASSERT_TRUE(state.isBusy());
+        f.tunnel->onConnect = nullptr;
+
+        switch (end) {
+        case End::disconnect:
+            runTask(state.toggleConnection());
+            break;
+        case End::signOut:
+            runTask(state.logout());
+            break;
+        case End::exit:
+            runTask(state.cleanupBeforeExit());
+            break;
+        case End::lostSystemProxy:
+            f.tunnel->onHealthCheck = []() -> QCoro::Task<TunnelHealthCheck> {
+                co_return TunnelHealthCheck{false, QStringLiteral("系统代理未生效：重新设置后仍为空。")};
+            };
+            f.releaseLongSleeps();
+            break;
+        case End::reloadLostSingBox:
+            f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
+                throw TunnelCoordinatorError::reloadRollbackFailed(QStringLiteral("sing-box 已退出"));
+                co_return;
+            };
+            state.toggleAIEnhancedMode();
+            break;
+        }
+        ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+        EXPECT_NE(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        EXPECT_FALSE(state.isBusy());
+        f.service.releaseHeld();
+        runTask(std::move(press));
+        EXPECT_FALSE(state.isBusy());
+        if (end == End::signOut || end == End::exit) {
+            continue;
+        }
+        f.tunnel->onHealthCheck = nullptr;
+        f.tunnel->onReload = nullptr;
+        runTask(state.toggleConnection());
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+        EXPECT_FALSE(state.isBusy());
+        runTask(state.cleanupBeforeExit());
+    }
+}
+
+// A reload that lost sing-box takes the connection down; a connect pressed meanwhile waits for
+// that take-down and keeps its busy mark for its whole run.
+TEST(ConnectFlow, AConnectWaitingForALostReloadsTakeDownKeepsItsBusyMark) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
+        throw TunnelCoordinatorError::reloadRollbackFailed(QStringLiteral("sing-box 已退出"));
+        co_return;
+    };
+    OneShotEvent cleanedUp;
+    bool holding = false;
+    f.tunnel->onCleanup = [&](bool) -> QCoro::Task<void> {
+        holding = true;
+        co_await cleanedUp.wait();
+    };
+    state.toggleAIEnhancedMode();
+    ASSERT_TRUE(waitUntil([&] { return holding; }));
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::failed);
+    f.tunnel->onCleanup = nullptr;
+
+    OneShotEvent started;
+    bool starting = false;
+    holdNodeStarts(f, started, starting);
+    QCoro::Task<void> press = state.toggleConnection();
+    EXPECT_TRUE(state.isBusy());
+    cleanedUp.set();
+    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    EXPECT_TRUE(state.isBusy());
+    started.set();
+    runTask(std::move(press));
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.cleanupBeforeExit());
+}
+
+// Signed out while a connect's node start is under way, signed in again and connected: the new
+// connect waits for the stopped start's take-down, which so cannot take the new tunnel down.
+TEST(ConnectFlow, AConnectAfterSigningInAgainWaitsForTheStoppedNodeStart) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    OneShotEvent started;
+    bool starting = false;
+    holdNodeStarts(f, started, starting);
+    QCoro::Task<void> stopped = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    runTask(state.logout());
+    runTask(state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo")));
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
+    f.tunnel->calls.clear();
+    // The new node start is what lets the stopped one end: were the new connect not to wait,
+    // the stopped start's take-down would come after it.
+    f.tunnel->onConnect = [&started](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        started.set();
+        TunnelActivation activation;
+        activation.proxyPort = 19090;
+        co_return activation;
+    };
+
+    QCoro::Task<void> press = state.toggleConnection();
+    // It waits: not even its clean-up has begun. The test then ends the stopped start.
+    EXPECT_TRUE(f.tunnel->calls.isEmpty());
+    if (f.tunnel->calls.isEmpty()) {
+        started.set();
+    }
+    runTask(std::move(stopped));
+    runTask(std::move(press));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    EXPECT_FALSE(state.isBusy());
+    runTask(state.cleanupBeforeExit());
 }

@@ -14,6 +14,14 @@ namespace orvane::test {
 class ScriptedTunnel : public TunnelControl {
 public:
     QStringList calls;
+    // The choices each node start and each reload was handed.
+    struct Choices {
+        OutboundMode outboundMode;
+        bool aiEnhancedModeEnabled;
+        bool systemProxyEnabled;
+    };
+    QList<Choices> startedWith;
+    QList<Choices> reloadedWith;
     std::optional<TunnelActivation::Mode> mode;
     std::optional<int> proxyPort;
     std::optional<int> aiPort;
@@ -38,10 +46,11 @@ public:
         clear();
     }
 
-    QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode,
-                                          bool aiEnhancedModeEnabled, bool,
+    QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode outboundMode,
+                                          bool aiEnhancedModeEnabled, bool systemProxyEnabled,
                                           bool quickStart) override {
         calls << QStringLiteral("connect(%1,%2)").arg(configuration.endpointId).arg(quickStart);
+        startedWith.append({outboundMode, aiEnhancedModeEnabled, systemProxyEnabled});
         if (onConnect) {
             TunnelActivation scripted = co_await onConnect(configuration);
             record(scripted, aiEnhancedModeEnabled);
@@ -64,9 +73,10 @@ public:
         co_return TunnelHealthCheck{true, QStringLiteral("连接正常")};
     }
 
-    QCoro::Task<void> reload(ProtocolConfiguration configuration, OutboundMode, bool,
-                             bool) override {
+    QCoro::Task<void> reload(ProtocolConfiguration configuration, OutboundMode outboundMode, bool ai,
+                             bool systemProxyEnabled) override {
         calls << QStringLiteral("reload(%1)").arg(configuration.endpointId);
+        reloadedWith.append({outboundMode, ai, systemProxyEnabled});
         if (onReload) {
             co_await onReload(configuration);
         }

@@ -1,0 +1,166 @@
+#include "ConnectionFlows.h"
+
+#include "RunTask.h"
+#include "WaitUntil.h"
+
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace orvane;
+using namespace orvane::test;
+using Scope = ConnectionFlows::Scope;
+
+// The busy mark is on exactly while a current hold is: whatever order flows end in, and
+// whichever action moves the generation on, no hold strands it and none clears another's.
+TEST(ConnectionFlows, BusyHoldsEndWithTheirGenerationOrSession) {
+    ConnectionFlows flows;
+    int changes = 0;
+    QObject::connect(&flows, &ConnectionFlows::busyChanged, [&changes] { ++changes; });
+
+    ConnectionFlows::Lease connect = flows.holdBusy(Scope::connection);
+    ConnectionFlows::Lease unbind = flows.holdBusy(Scope::account);
+    EXPECT_TRUE(flows.isBusy());
+    EXPECT_EQ(changes, 1);
+
+    // A disconnect: the stopped connect lets go, the unbind beside it does not.
+    flows.advance();
+    ConnectionFlows::Lease disconnect = flows.holdBusy(Scope::connection);
+    unbind.end();
+    EXPECT_TRUE(flows.isBusy());
+    // The stopped connect ending late clears nothing of the disconnect's.
+    connect.end();
+    EXPECT_TRUE(flows.isBusy());
+    // A connect pressed while the disconnect's report is out keeps its mark past it.
+    ConnectionFlows::Lease next = flows.holdBusy(Scope::connection);
+    disconnect.end();
+    EXPECT_TRUE(flows.isBusy());
+    next.end();
+    EXPECT_FALSE(flows.isBusy());
+    EXPECT_EQ(changes, 2);
+
+    // A sign-out ends account holds as well; the exit ends every hold and takes none after.
+    ConnectionFlows::Lease signIn = flows.holdBusy(Scope::account);
+    flows.endSession();
+    EXPECT_FALSE(flows.isBusy());
+    ConnectionFlows::Lease refresh = flows.holdBusy(Scope::account);
+    flows.beginExit();
+    EXPECT_FALSE(flows.isBusy());
+    EXPECT_FALSE(flows.holdBusy(Scope::connection));
+    EXPECT_FALSE(flows.isBusy());
+    EXPECT_FALSE(flows.isCurrent(flows.generation()));
+}
+
+TEST(ConnectionFlows, AStoppedConnectHoldsBackNoNewOne) {
+    ConnectionFlows flows;
+    std::optional<ConnectionFlows::Lease> first = flows.beginConnect();
+    EXPECT_TRUE(flows.connectRunning());
+    flows.advance();
+    EXPECT_FALSE(flows.connectRunning());
+    ConnectionFlows::Lease second = flows.beginConnect();
+    // The stopped one ending does not end the new one.
+    first.reset();
+    EXPECT_TRUE(flows.connectRunning());
+    second.end();
+    EXPECT_FALSE(flows.connectRunning());
+}
+
+// Leases outliving the flows (a frame that ends after the state is gone) end harmlessly.
+TEST(ConnectionFlows, LeasesOutlivingTheFlowsEndQuietly) {
+    auto flows = std::make_unique<ConnectionFlows>();
+    ConnectionFlows::Lease hold = flows->holdBusy(Scope::connection);
+    ConnectionFlows::Lease change = flows->requestChange();
+    ConnectionFlows::Lease start = flows->beginNodeStart();
+    flows.reset();
+    hold.end();
+    change.end();
+    start.end();
+    SUCCEED();
+}
+
+namespace {
+
+QCoro::Task<void> afterTurn(ConnectionFlows& flows, quint64 ticket, QStringList& order,
+                            QString name) {
+    const bool alive = co_await flows.untilTurnOf(ticket);
+    order << (alive ? name : name + QStringLiteral(" gone"));
+}
+
+QCoro::Task<void> onceFree(ConnectionFlows& flows, bool& free) {
+    free = co_await flows.untilTunnelIsFree();
+}
+
+} // namespace
+
+// Changes of the running connection take turns in the order they were asked for, whatever
+// order their own waits end in; one that ends before its turn hands it on.
+TEST(ConnectionFlows, ChangesTakeTurnsInTheOrderAsked) {
+    ConnectionFlows flows;
+    QStringList order;
+    ConnectionFlows::Lease first = flows.requestChange();
+    ConnectionFlows::Lease second = flows.requestChange();
+    ConnectionFlows::Lease third = flows.requestChange();
+    EXPECT_EQ(flows.changesUnderWay(), 3);
+    EXPECT_EQ(flows.changesBegun(), 3u);
+    QCoro::Task<void> thirdWaits = afterTurn(flows, third.id(), order, QStringLiteral("third"));
+    QCoro::Task<void> secondWaits = afterTurn(flows, second.id(), order, QStringLiteral("second"));
+    QCoro::Task<void> firstGoes = afterTurn(flows, first.id(), order, QStringLiteral("first"));
+    EXPECT_EQ(order, QStringList{QStringLiteral("first")});
+
+    // The third ends early (its flow was stopped): the second still waits for the first.
+    third.end();
+    for (int turn = 0; turn < 5; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(order, QStringList{QStringLiteral("first")});
+    first.end();
+    ASSERT_TRUE(waitUntil([&] { return order.size() == 2; }));
+    EXPECT_EQ(order, QStringList({"first", "second"}));
+    // Its turn still comes after the second, which is how it learns it was stopped.
+    second.end();
+    ASSERT_TRUE(waitUntil([&] { return order.size() == 3; }));
+    EXPECT_EQ(order.last(), QStringLiteral("third"));
+    EXPECT_EQ(flows.changesUnderWay(), 0);
+    runTask(std::move(thirdWaits));
+    runTask(std::move(secondWaits));
+    runTask(std::move(firstGoes));
+}
+
+TEST(ConnectionFlows, TheTunnelIsFreeOnceNoStartAndNoTakeDownIsLeft) {
+    auto flows = std::make_unique<ConnectionFlows>();
+    bool free = false;
+    {
+        ConnectionFlows::Lease start = flows->beginNodeStart();
+        ConnectionFlows::Lease takeDown = flows->beginTakeDown();
+        QCoro::Task<void> waiting = onceFree(*flows, free);
+        start.end();
+        for (int turn = 0; turn < 5; ++turn) {
+            QCoreApplication::processEvents();
+        }
+        EXPECT_FALSE(free);
+        takeDown.end();
+        runTask(std::move(waiting));
+        EXPECT_TRUE(free);
+    }
+    // A node start alone holds the tunnel too.
+    {
+        ConnectionFlows::Lease start = flows->beginNodeStart();
+        free = false;
+        QCoro::Task<void> waiting = onceFree(*flows, free);
+        for (int turn = 0; turn < 5; ++turn) {
+            QCoreApplication::processEvents();
+        }
+        EXPECT_FALSE(free);
+        start.end();
+        runTask(std::move(waiting));
+        EXPECT_TRUE(free);
+    }
+    // Flows that go away wake their waiters, which then give up.
+    ConnectionFlows::Lease takeDown = flows->beginTakeDown();
+    free = true;
+    QCoro::Task<void> waiting = onceFree(*flows, free);
+    flows.reset();
+    runTask(std::move(waiting));
+    EXPECT_FALSE(free);
+}
