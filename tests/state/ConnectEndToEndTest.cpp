@@ -99,11 +99,23 @@ int processesMentioning(const QString& text) {
     return count;
 }
 
-// The engine, with a hook run once a keep-alive check is under way.
+// The engine, with hooks run once a node start or a keep-alive check is under way.
 class ObservedEngineTunnel : public EngineTunnel {
 public:
     using EngineTunnel::EngineTunnel;
     std::function<void()> onHealthCheckStarted;
+    std::function<void()> onConnectStarted;
+
+    QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode mode,
+                                          bool ai, bool systemProxy, bool quickStart) override {
+        QCoro::Task<TunnelActivation> start =
+            EngineTunnel::connect(std::move(configuration), mode, ai, systemProxy, quickStart);
+        if (onConnectStarted) {
+            std::exchange(onConnectStarted, nullptr)();
+        }
+        TunnelActivation activation = co_await std::move(start);
+        co_return activation;
+    }
 
     QCoro::Task<TunnelHealthCheck> connectionHealthCheck(int port, bool ai,
                                                          bool systemProxy) override {
@@ -279,4 +291,51 @@ TEST(ConnectEndToEnd, DisconnectDuringAKeepAliveCheckLeavesNothingRunning) {
               QStringLiteral("disconnected"));
     EXPECT_EQ(reports.last().value(QStringLiteral("endpointId")).toString(),
               QStringLiteral("hk-01"));
+}
+
+// The system proxy switched while the node starts: once connected, and after a keep-alive
+// check, the machine's proxy settings are as the user last switched them.
+TEST(ConnectEndToEnd, ASystemProxySwitchDuringTheNodeStartHoldsOnceConnected) {
+    for (const bool enabled : {false, true}) {
+        SCOPED_TRACE(enabled);
+        StandinFixture tools;
+        tools.writeNetwork(usersNetwork());
+        StateFixture f;
+        f.preferences->setBool(QStringLiteral("orvane.systemProxyEnabled"), !enabled);
+        ToolPaths paths = ToolPaths::platformDefaults();
+        paths.networksetup = tools.tool("networksetup");
+        paths.scutil = tools.tool("scutil");
+        paths.osascript = tools.tool("osascript");
+        SignedInOverTheEngine app(f, paths);
+        AppState& state = *app.state;
+        const QJsonObject before = tools.readNetwork();
+
+        app.tunnel->onConnectStarted = [&] { state.spawn(state.setSystemProxyEnabled(enabled)); };
+        runTask(state.toggleConnection());
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
+            << f.logMessages().join(QLatin1Char('\n')).toStdString();
+        ASSERT_FALSE(app.tunnel->onConnectStarted);
+        const int port = state.localProxyPort();
+        auto proxyIsAsChosen = [&] {
+            if (enabled) {
+                EXPECT_EQ(webProxyOf(tools.readNetwork(), QStringLiteral("Wi-Fi")),
+                          proxy(true, QStringLiteral("127.0.0.1"), port));
+                EXPECT_TRUE(runTask(app.engine->systemProxyPointsToLocalProxy(port)));
+            } else {
+                EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+            }
+        };
+        proxyIsAsChosen();
+        EXPECT_EQ(state.systemProxyEnabled(), enabled);
+        EXPECT_FALSE(state.isBusy());
+
+        f.releaseLongSleeps();
+        ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted == 2; }));
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
+            << f.logMessages().join(QLatin1Char('\n')).toStdString();
+        proxyIsAsChosen();
+
+        runTask(state.toggleConnection());
+        EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+    }
 }
