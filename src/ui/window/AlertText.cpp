@@ -22,7 +22,9 @@ AlertText::AlertText(QWidget* parent) : QTextEdit(parent) {
     document()->setDocumentMargin(0);
     setStyleSheet(QStringLiteral("QTextEdit { background: transparent; color: %1; }")
                       .arg(Palette::ink().name()));
-    setFocusPolicy(Qt::NoFocus);
+    // Focus on a click, as the box's own selectable label took it, so the copy keys reach the
+    // selection. Read-only text leaves Return and Escape to the box's button.
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 void AlertText::setMessage(const QString& text) {

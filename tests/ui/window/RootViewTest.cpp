@@ -10,11 +10,16 @@
 #include "UiFixture.h"
 
 #include <QAbstractButton>
+#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -31,6 +36,22 @@ protected:
 
 QAbstractButton* alertButton(QMessageBox* alert) {
     return alert->buttons().isEmpty() ? nullptr : alert->buttons().first();
+}
+
+// The right edge of the widest line the text laid out, in its viewport's coordinates: a word
+// that only breaks at its boundaries runs past the box while the box still grows in height.
+qreal widestLineEdge(const AlertText& text) {
+    QTextDocument* doc = text.document();
+    doc->documentLayout()->documentSize(); // lays out what is still pending
+    qreal edge = 0;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            edge = std::max(edge, layout->position().x() + line.x() + line.naturalTextWidth());
+        }
+    }
+    return edge;
 }
 
 TEST_F(RootViewTest, AlertFollowsTheMessageAndIsDismissedByButtonOrEscape) {
@@ -93,6 +114,7 @@ TEST_F(RootViewTest, AlertShowsALongAddressWholeAndCopiesIt) {
         EXPECT_LE(text->width(), AlertText::kMaximumWidth);
         EXPECT_LE(std::ceil(text->document()->size().height()), text->height());
         EXPECT_GE(text->height(), 2 * text->fontMetrics().height()); // wrapped, not cut
+        EXPECT_LE(widestLineEdge(*text), text->viewport()->width());
 
         text->selectAll();
         text->copy();
@@ -102,6 +124,55 @@ TEST_F(RootViewTest, AlertShowsALongAddressWholeAndCopiesIt) {
     settle();
     ASSERT_NE(root.alertText(), nullptr);
     EXPECT_FALSE(root.alertText()->isVisible());
+}
+
+// Part of the message dragged over with the mouse copies with the copy keys, as the box's own
+// label did; the box's keys still reach its button afterwards.
+TEST_F(RootViewTest, AlertCopiesWhatTheMouseSelectedAndKeepsItsKeys) {
+    AppState& state = fixture.makeState();
+    RootView root(state);
+    showAt(root, QSize(980, 680));
+    waitForStateTasks(state);
+    state.setShowAuthSheet(false);
+    settle();
+
+    const QString lead = QStringLiteral("无法打开浏览器，请手动访问：");
+    const QString address = QStringLiteral(
+        "https://web.orvane.test/pricing/?plan=monthly&source=macos&client_version=v10.5.1"
+        "&account=demo%40orvane.dev");
+    for (const int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        state.setAlertMessage(lead + address);
+        settle();
+        QMessageBox* alert = root.alert();
+        AlertText* text = root.alertText();
+        ASSERT_NE(alert, nullptr);
+        ASSERT_NE(text, nullptr);
+        // Opened, the box's button has the keys.
+        EXPECT_EQ(QApplication::focusWidget(), alertButton(alert));
+
+        // From the address's first character across its lines to the end of the message.
+        QTextCursor cursor(text->document());
+        cursor.setPosition(static_cast<int>(lead.size()));
+        const QPoint from = text->cursorRect(cursor).center();
+        cursor.movePosition(QTextCursor::End);
+        const QPoint to = text->cursorRect(cursor).center();
+        ASSERT_GT(to.y(), from.y());
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::mousePress(text->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(text->viewport(), to);
+        QTest::mouseRelease(text->viewport(), Qt::LeftButton, {}, to);
+        EXPECT_EQ(text->textCursor().selectedText().toStdString(), address.toStdString());
+        EXPECT_EQ(QApplication::focusWidget(), text);
+        // Keys go where the user's would: to the widget that has the focus.
+        QTest::keySequence(static_cast<QWidget*>(nullptr), QKeySequence::Copy);
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), address.toStdString());
+
+        QTest::keyClick(static_cast<QWidget*>(nullptr), static_cast<Qt::Key>(key));
+        settle();
+        EXPECT_FALSE(state.alertMessage().has_value());
+        EXPECT_EQ(root.alert(), nullptr);
+    }
 }
 
 TEST_F(RootViewTest, FailedSignInAlertShowsAboveTheSheetAndStaysWhenItCloses) {
