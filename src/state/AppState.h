@@ -40,7 +40,6 @@ namespace orvane {
 
 struct APIAppVersion;
 class CancelToken;
-class OneShotEvent;
 class OrvaneAPIClient;
 class Preferences;
 
@@ -341,7 +340,8 @@ private:
     };
     // A node start whose flow was stopped meanwhile is taken down again; exit waits for it.
     QCoro::Task<StartedNode> startNode(ProtocolConfiguration configuration, quint64 generation);
-    // A connect or recovery brought `endpoint` up: the state says so and the record holds it.
+    // A connect or recovery brought `endpoint` up: the record holds it with the choices the
+    // start applied, and the selection follows it unless the user picked a node since.
     void recordNodeStarted(const StartedNode& started, const Endpoint& endpoint,
                            const Device& device, OutboundMode requestedMode,
                            quint64 picksAtStart);
