@@ -840,16 +840,25 @@ DevService::Fault heldConfigRequest(const AppState& state) {
     return fault;
 }
 
-// A node start the test lets go of.
-void holdNodeStarts(StateFixture& f, OneShotEvent& started, bool& starting) {
-    f.tunnel->onConnect = [&started, &starting](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
-        starting = true;
-        co_await started.wait();
-        TunnelActivation activation;
-        activation.proxyPort = 19090;
-        co_return activation;
-    };
-}
+// Node starts that wait until the test lets them go.
+struct HeldNodeStarts {
+    explicit HeldNodeStarts(StateFixture& f) {
+        f.tunnel->onConnect = [this](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+            starting = true;
+            co_await started.wait();
+            TunnelActivation activation;
+            activation.proxyPort = 19090;
+            co_return activation;
+        };
+    }
+    bool untilOneStarts() {
+        return waitUntil([this] { return starting; });
+    }
+    void release() { started.set(); }
+
+    OneShotEvent started;
+    bool starting = false;
+};
 
 } // namespace
 
@@ -894,11 +903,9 @@ TEST(ConnectFlow, ChoicesMadeWhileTheNodeStartsApplyOnceConnected) {
         SCOPED_TRACE(static_cast<int>(change));
         StateFixture f;
         AppState& state = signedIn(f);
-        OneShotEvent started;
-        bool starting = false;
-        holdNodeStarts(f, started, starting);
+        HeldNodeStarts starts(f);
         QCoro::Task<void> press = state.toggleConnection();
-        ASSERT_TRUE(waitUntil([&] { return starting; }));
+        ASSERT_TRUE(starts.untilOneStarts());
         ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::preparing);
         switch (change) {
         case Change::pick:
@@ -911,7 +918,7 @@ TEST(ConnectFlow, ChoicesMadeWhileTheNodeStartsApplyOnceConnected) {
             state.toggleAIEnhancedMode();
             break;
         }
-        started.set();
+        starts.release();
         runTask(std::move(press));
 
         EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
@@ -945,15 +952,13 @@ TEST(ConnectFlow, SystemProxySwitchedWhileTheNodeStartsHoldsOnceConnected) {
         StateFixture f;
         f.preferences->setBool(QStringLiteral("orvane.systemProxyEnabled"), !enabled);
         AppState& state = signedIn(f);
-        OneShotEvent started;
-        bool starting = false;
-        holdNodeStarts(f, started, starting);
+        HeldNodeStarts starts(f);
         QCoro::Task<void> press = state.toggleConnection();
-        ASSERT_TRUE(waitUntil([&] { return starting; }));
+        ASSERT_TRUE(starts.untilOneStarts());
         runTask(state.setSystemProxyEnabled(enabled));
         // Nothing switches the proxy beneath the start.
         EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("disableLocalProxy")).isEmpty());
-        started.set();
+        starts.release();
         runTask(std::move(press));
 
         EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
@@ -971,17 +976,15 @@ TEST(ConnectFlow, SystemProxySwitchedWhileTheNodeStartsHoldsOnceConnected) {
 TEST(ConnectFlow, ASystemProxySwitchThatFailsOnceConnectedIsRolledBack) {
     StateFixture f;
     AppState& state = signedIn(f);
-    OneShotEvent started;
-    bool starting = false;
-    holdNodeStarts(f, started, starting);
+    HeldNodeStarts starts(f);
     f.tunnel->onSetSystemProxy = [](bool, int) -> QCoro::Task<QStringList> {
         throw OrvaneRuntimeError::connectionFailed(QStringLiteral("管理员授权被拒绝。"));
         co_return QStringList{};
     };
     QCoro::Task<void> press = state.toggleConnection();
-    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    ASSERT_TRUE(starts.untilOneStarts());
     runTask(state.setSystemProxyEnabled(false));
-    started.set();
+    starts.release();
     runTask(std::move(press));
 
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
@@ -1000,15 +1003,13 @@ TEST(ConnectFlow, APickDuringARecoveryRunsOnceItIsOver) {
     runTask(state.toggleConnection());
     f.tunnel->onHealthCheck = webCheckFails;
     ASSERT_TRUE(runKeepAlivePass(f));
-    OneShotEvent started;
-    bool starting = false;
-    holdNodeStarts(f, started, starting);
+    HeldNodeStarts starts(f);
     f.releaseLongSleeps();
-    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    ASSERT_TRUE(starts.untilOneStarts());
     ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::repairing);
     state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
     f.tunnel->onHealthCheck = nullptr;
-    started.set();
+    starts.release();
     ASSERT_TRUE(waitUntil([&] {
         return state.runningTaskCount() == 1 && f.logMessages().first().startsWith(
                                                     QStringLiteral("配置已热重载："));
@@ -1127,15 +1128,13 @@ TEST(ConnectFlow, AConnectWaitingForALostReloadsTakeDownKeepsItsBusyMark) {
     ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::failed);
     f.tunnel->onCleanup = nullptr;
 
-    OneShotEvent started;
-    bool starting = false;
-    holdNodeStarts(f, started, starting);
+    HeldNodeStarts starts(f);
     QCoro::Task<void> press = state.toggleConnection();
     EXPECT_TRUE(state.isBusy());
     cleanedUp.set();
-    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    ASSERT_TRUE(starts.untilOneStarts());
     EXPECT_TRUE(state.isBusy());
-    started.set();
+    starts.release();
     runTask(std::move(press));
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
     EXPECT_FALSE(state.isBusy());
@@ -1147,19 +1146,17 @@ TEST(ConnectFlow, AConnectWaitingForALostReloadsTakeDownKeepsItsBusyMark) {
 TEST(ConnectFlow, AConnectAfterSigningInAgainWaitsForTheStoppedNodeStart) {
     StateFixture f;
     AppState& state = signedIn(f);
-    OneShotEvent started;
-    bool starting = false;
-    holdNodeStarts(f, started, starting);
+    HeldNodeStarts starts(f);
     QCoro::Task<void> stopped = state.toggleConnection();
-    ASSERT_TRUE(waitUntil([&] { return starting; }));
+    ASSERT_TRUE(starts.untilOneStarts());
     runTask(state.logout());
     runTask(state.login(QStringLiteral("demo@orvane.dev"), QStringLiteral("orvane-demo")));
     ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0; }));
     f.tunnel->calls.clear();
     // The new node start is what lets the stopped one end: were the new connect not to wait,
     // the stopped start's take-down would come after it.
-    f.tunnel->onConnect = [&started](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
-        started.set();
+    f.tunnel->onConnect = [&starts](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
+        starts.release();
         TunnelActivation activation;
         activation.proxyPort = 19090;
         co_return activation;
@@ -1169,7 +1166,7 @@ TEST(ConnectFlow, AConnectAfterSigningInAgainWaitsForTheStoppedNodeStart) {
     // It waits: not even its clean-up has begun. The test then ends the stopped start.
     EXPECT_TRUE(f.tunnel->calls.isEmpty());
     if (f.tunnel->calls.isEmpty()) {
-        started.set();
+        starts.release();
     }
     runTask(std::move(stopped));
     runTask(std::move(press));
