@@ -8,11 +8,15 @@
 #include "UiFixture.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QLocalServer>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace orvane::test {
@@ -33,6 +37,24 @@ std::chrono::milliseconds waitFromEnvironment(const char* name,
 
 QCoro::Task<void> until(std::shared_ptr<OneShotEvent> event) {
     co_await event->wait();
+}
+
+// Blocks the main thread, as a loaded machine would, until a later start has connected. Bounded
+// only so that a child the test forgot does not stay for ever.
+void holdUntilAStartWaits(SingleInstance& instance) {
+    const QLocalServer* server = instance.findChild<QLocalServer*>();
+    if (!server || server->socketDescriptor() < 0) {
+        return;
+    }
+    pollfd waiting{static_cast<int>(server->socketDescriptor()), POLLIN, 0};
+    const QDeadlineTimer bound(60000);
+    while (!bound.hasExpired()) {
+        const int ready = ::poll(&waiting, 1, static_cast<int>(bound.remainingTime()));
+        // A signal interrupts the wait, not the hold.
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return;
+        }
+    }
 }
 
 } // namespace
@@ -65,6 +87,9 @@ int runInstanceChild() {
     QObject::connect(&shell.handshake(), &TerminationHandshake::requested, [] { say("quitting"); });
     shell.window()->show();
     say("ready");
+    if (qEnvironmentVariableIsSet(kInstanceHoldVariable)) {
+        holdUntilAStartWaits(instance);
+    }
     const int status = QApplication::exec();
     // The state's own requests end before it goes, as in every test of the shell.
     waitForStateTasks(state);
