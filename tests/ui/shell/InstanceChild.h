@@ -15,10 +15,10 @@ inline constexpr char kInstanceLockVariable[] = "ORVANE_TEST_INSTANCE_LOCK_MS";
 inline constexpr char kInstanceHoldVariable[] = "ORVANE_TEST_INSTANCE_HOLD";
 
 // What main does with the guard, around a shell on a scripted state. Lines on standard output
-// tell the test what happened: "ready" once it is the one instance (and before a hold), "shown" per hand-over,
-// "refused" per start refused, "quitting" per quit request. The quit's clean-up (and the
-// hand-shake's limit) end only once standard input has something to read, so the test decides
-// how long a quit lasts. Returns the exit status.
+// tell the test what happened: "ready" once it is the one instance (before any hold), "shown"
+// per hand-over, "refused" per start refused, "quitting" per quit request. The quit's clean-up
+// (and the hand-shake's limit) end only once standard input has something to read, so the test
+// decides how long a quit lasts. Returns the exit status.
 int runInstanceChild();
 
 } // namespace orvane::test
