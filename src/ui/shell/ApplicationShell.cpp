@@ -99,6 +99,11 @@ void ApplicationShell::attachInstanceGuard(SingleInstance& guard) {
     if (m_handshake->isTerminating()) {
         guard.refuseHandOvers();
     }
+    if (m_signals) {
+        // A busy loop sees the signal and a later start in one pass, the start perhaps first:
+        // a SIGTERM sent before the start must still refuse it.
+        connect(&guard, &SingleInstance::aboutToAnswer, m_signals, &SignalPipe::deliverPending);
+    }
 }
 
 void ApplicationShell::exitNow() {

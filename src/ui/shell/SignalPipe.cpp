@@ -46,7 +46,7 @@ SignalPipe::SignalPipe(QObject* parent) : QObject(parent) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalPipe::drain);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SignalPipe::deliverPending);
     g_received = 0;
     struct sigaction action {};
     action.sa_handler = writeSignalNumber;
@@ -71,7 +71,7 @@ SignalPipe::~SignalPipe() {
     }
 }
 
-void SignalPipe::drain() {
+void SignalPipe::deliverPending() {
     unsigned char byte = 0;
     while (::read(g_pipe[0], &byte, 1) == 1) {
         emit received(byte);

@@ -16,12 +16,14 @@ public:
     explicit SignalPipe(QObject* parent = nullptr);
     ~SignalPipe() override;
 
+    // Emits received() now for a signal already caught that still waits for the event loop's
+    // turn.
+    void deliverPending();
+
 signals:
     void received(int signalNumber);
 
 private:
-    void drain();
-
     QSocketNotifier* m_notifier = nullptr;
 };
 

@@ -132,6 +132,8 @@ void SingleInstance::listen(const QString& socketPath) {
 }
 
 void SingleInstance::answer(QLocalSocket* socket) {
+    // The loop may serve this start before a signal sent ahead of it.
+    emit aboutToAnswer();
     if (m_refusing) {
         // Left open: it closes when this process lets go of the lock, which wakes the start.
         socket->write(&kRefused, 1);

@@ -58,6 +58,9 @@ public:
     void refuseHandOvers();
 
 signals:
+    // A later start is about to be answered. A quit asked for before it but not yet seen by the
+    // event loop (a signal) is to be requested from here, so the start is refused.
+    void aboutToAnswer();
     // A later start asked this instance to show its window.
     void activationRequested();
     // A later start came while this instance quits; it waits for the lock.

@@ -363,9 +363,12 @@ TEST(SingleInstance, AStartWhileTheOneInstanceQuitsIsRefusedAndWaitsForTheLockWi
 class InstanceStart {
 public:
     explicit InstanceStart(const QString& folder, std::optional<int> answerMs = std::nullopt,
-                           std::optional<int> lockMs = std::nullopt) {
+                           std::optional<int> lockMs = std::nullopt, bool hold = false) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QLatin1String(kInstanceFolderVariable), folder);
+        if (hold) {
+            environment.insert(QLatin1String(kInstanceHoldVariable), QStringLiteral("1"));
+        }
         if (answerMs) {
             environment.insert(QLatin1String(kInstanceAnswerVariable), QString::number(*answerMs));
         }
@@ -458,6 +461,30 @@ TEST(SingleInstanceProcess, AStartDuringAQuitWaitsForItsEndAndRunsAsTheOneInstan
     ASSERT_TRUE(third.waitForEnd());
     EXPECT_EQ(third.process.exitCode(), 0) << third.errors().constData();
     EXPECT_TRUE(second.waitForLine("shown"));
+    EXPECT_TRUE(second.quit()) << second.errors().constData();
+}
+
+// The instance busy when SIGTERM and then a later start come: its loop finds the start's
+// connection and the signal ready in one pass, the guard's socket served first.
+TEST(SingleInstanceProcess, AQuitSignalledBeforeAStartRefusesItThoughTheBusyLoopSeesBothAtOnce) {
+    QTemporaryDir runtime;
+    InstanceStart first(runtime.path(), std::nullopt, std::nullopt, true);
+    ASSERT_TRUE(first.waitForLine("ready")) << first.errors().constData();
+    // Held from "ready" until the second start has connected.
+    first.signal(SIGTERM);
+
+    InstanceStart second(runtime.path(), std::nullopt, 60000);
+    ASSERT_EQ(first.waitForLine({"refused", "shown"}), "refused") << first.errors().constData();
+    // Its quit came first.
+    EXPECT_TRUE(first.lines.contains("quitting"));
+    EXPECT_EQ(second.process.state(), QProcess::Running);
+
+    first.endQuit();
+    ASSERT_TRUE(first.waitForEnd()) << first.errors().constData();
+    EXPECT_EQ(first.process.exitCode(), 0);
+    EXPECT_FALSE(first.lines.contains("shown"));
+    // Not ended with a hand-over to an instance that then went: it is the one instance now.
+    ASSERT_TRUE(second.waitForLine("ready")) << second.errors().constData();
     EXPECT_TRUE(second.quit()) << second.errors().constData();
 }
 

@@ -8,11 +8,15 @@
 #include "UiFixture.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QLocalServer>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace orvane::test {
@@ -33,6 +37,26 @@ std::chrono::milliseconds waitFromEnvironment(const char* name,
 
 QCoro::Task<void> until(std::shared_ptr<OneShotEvent> event) {
     co_await event->wait();
+}
+
+// Blocks the main thread, as a loaded machine would, until a later start has connected. Bounded
+// only so that a child the test forgot does not stay for ever. False when there is no socket to
+// hold on: the test would then not see one pass with both.
+bool holdUntilAStartWaits(SingleInstance& instance) {
+    const QLocalServer* server = instance.findChild<QLocalServer*>();
+    if (!server || server->socketDescriptor() < 0) {
+        return false;
+    }
+    pollfd waiting{static_cast<int>(server->socketDescriptor()), POLLIN, 0};
+    const QDeadlineTimer bound(60000);
+    while (!bound.hasExpired()) {
+        const int ready = ::poll(&waiting, 1, static_cast<int>(bound.remainingTime()));
+        // A signal interrupts the wait, not the hold.
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return ready > 0;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -65,7 +89,12 @@ int runInstanceChild() {
     QObject::connect(&shell.handshake(), &TerminationHandshake::requested, [] { say("quitting"); });
     shell.window()->show();
     say("ready");
-    const int status = QApplication::exec();
+    int status = 2;
+    if (!qEnvironmentVariableIsSet(kInstanceHoldVariable) || holdUntilAStartWaits(instance)) {
+        status = QApplication::exec();
+    } else {
+        std::fprintf(stderr, "The hold found no start at the guard's socket.\n");
+    }
     // The state's own requests end before it goes, as in every test of the shell.
     waitForStateTasks(state);
     return status;
