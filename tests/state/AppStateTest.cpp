@@ -949,3 +949,47 @@ TEST(AppStateConnection, OnePressConnectsOnceWhileTheFirstIsStillPreparing) {
     runTask(std::move(firstPress));
     runTask(state.cleanupBeforeExit());
 }
+
+// Two actions side by side each hold the busy mark for themselves: whichever ends first, the
+// other's mark stays on until it ends too.
+TEST(AppStateAccount, AnUnbindBesideADisconnectEndsOnlyItsOwnBusyMark) {
+    for (const bool unbindEndsFirst : {true, false}) {
+        SCOPED_TRACE(unbindEndsFirst);
+        StateFixture f;
+        f.service.setDemoMaxDevices(5);
+        bindDevice(f, QStringLiteral("other"), QStringLiteral("Office PC"), f.osVersion);
+        signInDemo(f);
+        AppState& state = f.makeState();
+        runTask(state.bootstrap());
+        ASSERT_EQ(state.devices().size(), 1);
+        const Device other = state.devices().first();
+        runTask(state.toggleConnection());
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+
+        OneShotEvent takenDown;
+        f.tunnel->onDisconnect = [&takenDown]() -> QCoro::Task<void> { co_await takenDown.wait(); };
+        f.service.addFault(heldOn(QStringLiteral("DELETE"), QStringLiteral("/devices/") + other.id));
+        QCoro::Task<void> unbind = state.unbindDevice(other);
+        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+        QCoro::Task<void> disconnect = state.toggleConnection();
+        ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnecting);
+
+        if (unbindEndsFirst) {
+            f.service.releaseHeld();
+            runTask(std::move(unbind));
+            EXPECT_TRUE(state.isBusy());
+            takenDown.set();
+            runTask(std::move(disconnect));
+        } else {
+            takenDown.set();
+            runTask(std::move(disconnect));
+            EXPECT_TRUE(state.isBusy());
+            f.service.releaseHeld();
+            runTask(std::move(unbind));
+        }
+        EXPECT_FALSE(state.isBusy());
+        EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+        EXPECT_TRUE(f.logMessages().contains(QStringLiteral("已解绑设备：") + other.platform +
+                                             QStringLiteral("。")));
+    }
+}
