@@ -144,7 +144,7 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
         co_return;
     }
     self->m_autoRecoverySwitchCount += 1;
-    self->m_flows->setRecovering(true);
+    ConnectionFlows::Lease recovery = self->m_flows->beginRecovery();
     // A pick from here on is the user's: recovery leaves the selection to it.
     const quint64 picks = self->m_flows->picks();
     self->stopConnectionHeartbeat();
@@ -165,7 +165,7 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     if (!self) {
         co_return;
     }
-    self->m_flows->setRecovering(false);
+    recovery.end();
     bool stopped = self->flowStopped(generation);
     if (failure && !stopped) {
         try {

@@ -100,6 +100,17 @@ void ConnectionFlows::endConnect(quint64 generation) {
     }
 }
 
+ConnectionFlows::Lease ConnectionFlows::beginRecovery() {
+    m_recovery = m_generation;
+    return Lease(this, &ConnectionFlows::endRecovery, m_generation);
+}
+
+void ConnectionFlows::endRecovery(quint64 generation) {
+    if (m_recovery == generation) {
+        m_recovery.reset();
+    }
+}
+
 void ConnectionFlows::setRunningSystemProxy(bool enabled) {
     if (m_running) {
         m_running->systemProxyEnabled = enabled;

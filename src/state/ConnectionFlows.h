@@ -123,8 +123,10 @@ public:
     // connection in change.
     quint64 changesBegun() const { return m_changesBegun; }
 
-    bool recovering() const { return m_recovering; }
-    void setRecovering(bool recovering) { m_recovering = recovering; }
+    // The automatic recovery of the current generation, like the connect: one at a time, and
+    // one that was stopped counts no more.
+    Lease beginRecovery();
+    bool recovering() const { return m_recovery == m_generation; }
 
 signals:
     void busyChanged();
@@ -136,6 +138,7 @@ private:
     };
     void releaseHold(quint64 id);
     void endConnect(quint64 generation);
+    void endRecovery(quint64 generation);
     void endNodeStart(quint64);
     void endTakeDown(quint64);
     void endChange(quint64 ticket);
@@ -158,7 +161,7 @@ private:
     quint64 m_changesBegun = 0;
     // Tickets of the changes under way, oldest first.
     std::set<quint64> m_changes;
-    bool m_recovering = false;
+    std::optional<quint64> m_recovery;
     // Each waiter's own event: it outlives these flows, which set every one as they go.
     QList<std::shared_ptr<OneShotEvent>> m_waiters;
 };

@@ -52,18 +52,26 @@ TEST(ConnectionFlows, BusyHoldsEndWithTheirGenerationOrSession) {
     EXPECT_FALSE(flows.isCurrent(flows.generation()));
 }
 
-TEST(ConnectionFlows, AStoppedConnectHoldsBackNoNewOne) {
+TEST(ConnectionFlows, AStoppedConnectOrRecoveryHoldsBackNoNewOne) {
     ConnectionFlows flows;
-    std::optional<ConnectionFlows::Lease> first = flows.beginConnect();
+    std::optional<ConnectionFlows::Lease> connect = flows.beginConnect();
+    std::optional<ConnectionFlows::Lease> recovery = flows.beginRecovery();
     EXPECT_TRUE(flows.connectRunning());
+    EXPECT_TRUE(flows.recovering());
     flows.advance();
     EXPECT_FALSE(flows.connectRunning());
-    ConnectionFlows::Lease second = flows.beginConnect();
-    // The stopped one ending does not end the new one.
-    first.reset();
+    EXPECT_FALSE(flows.recovering());
+    ConnectionFlows::Lease nextConnect = flows.beginConnect();
+    ConnectionFlows::Lease nextRecovery = flows.beginRecovery();
+    // The stopped ones ending do not end the new ones.
+    connect.reset();
+    recovery.reset();
     EXPECT_TRUE(flows.connectRunning());
-    second.end();
+    EXPECT_TRUE(flows.recovering());
+    nextConnect.end();
+    nextRecovery.end();
     EXPECT_FALSE(flows.connectRunning());
+    EXPECT_FALSE(flows.recovering());
 }
 
 // Leases outliving the flows (a frame that ends after the state is gone) end harmlessly.
