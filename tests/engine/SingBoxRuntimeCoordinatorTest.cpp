@@ -21,6 +21,8 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 
 #include <httplib.h>
 
@@ -655,6 +657,23 @@ TEST_F(SingBoxStartTest, WaitForAChildThatNeverEndsGivesUpNamingIt) {
     QPointer<QObject> owner(coordinator.get());
     EXPECT_NONFATAL_FAILURE(test::runTask(test::untilChildrenOf(owner, 0s)),
                             QStringLiteral("sing-box (pid %1) still running").arg(pid).toStdString());
+}
+
+// The child's end is reported in the same pass of the event loop in which the wait's own poll
+// timer fires, the report first: the wait goes on and nothing is left to run on what it freed.
+TEST(UntilChildrenOf, AnEndReportedAsThePollTimerFiresLeavesNothingBehind) {
+    QObject owner;
+    auto* child = new QProcess(&owner);
+    child->start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(child->waitForStarted(60000));
+    QCoro::Task<void> waiting = test::untilChildrenOf(&owner);
+    QTimer::singleShot(10ms, child, [child] {
+        emit child->finished(0, QProcess::NormalExit);
+        child->kill();
+    });
+    QThread::msleep(300); // both timers are due when the loop next runs
+    test::runTask(std::move(waiting));
+    EXPECT_EQ(child->state(), QProcess::NotRunning);
 }
 
 TEST_F(SingBoxStartTest, ReloadAfterTheChildDied) {
