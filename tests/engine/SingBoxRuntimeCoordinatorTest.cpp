@@ -706,7 +706,8 @@ TEST_F(SingBoxStartTest, ASecondStartReplacesTheFirstChild) {
     // Reaped by the loop: gone from the process table, not just dying.
     EXPECT_TRUE(test::untilProcessCount(
         [&] {
-            return test::ownChildren().contains(pid_t(first)) ? QList{pid_t(first)} : QList<pid_t>{};
+            return test::ownChildren().contains(pid_t(first)) ? QList{pid_t(first)}
+                                                              : QList<pid_t>{};
         },
         0));
     const qint64 last = *coordinator->childPid();

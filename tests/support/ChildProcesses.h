@@ -67,9 +67,9 @@ inline QList<pid_t> processesMentioning(const QString& text) {
 // may take a while to leave the table on a loaded machine (a sanitized one first runs its leak
 // check, in a second process with the same command line), so one look proves nothing: the
 // wait gives up only after `guard`, naming each process still found.
-inline testing::AssertionResult untilProcessCount(const std::function<QList<pid_t>()>& find,
-                                                  qsizetype expected,
-                                                  std::chrono::seconds guard = std::chrono::seconds(60)) {
+inline testing::AssertionResult
+untilProcessCount(const std::function<QList<pid_t>()>& find, qsizetype expected,
+                  std::chrono::seconds guard = std::chrono::seconds(60)) {
     const auto giveUp = std::chrono::steady_clock::now() + guard;
     for (;;) {
         const QList<pid_t> found = find();
@@ -78,8 +78,8 @@ inline testing::AssertionResult untilProcessCount(const std::function<QList<pid_
         }
         if (std::chrono::steady_clock::now() >= giveUp) {
             testing::AssertionResult failure = testing::AssertionFailure();
-            failure << found.size() << " process(es) after " << guard.count() << " s, "
-                    << expected << " expected:";
+            failure << found.size() << " process(es) after " << guard.count() << " s, " << expected
+                    << " expected:";
             for (const pid_t pid : found) {
                 const QByteArray command = commandLineOf(pid);
                 failure << "\n  pid " << pid << ": "
