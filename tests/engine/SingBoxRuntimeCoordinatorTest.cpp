@@ -26,6 +26,7 @@
 
 #include <httplib.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -674,6 +675,38 @@ TEST(UntilChildrenOf, AnEndReportedAsThePollTimerFiresLeavesNothingBehind) {
     QThread::msleep(300); // both timers are due when the loop next runs
     test::runTask(std::move(waiting));
     EXPECT_EQ(child->state(), QProcess::NotRunning);
+}
+
+// A process told to end may take its time to leave the table: the wait lets it, and when its
+// own time runs out it names each process still there.
+TEST(UntilProcessCount, WaitsForAnEndingProcessAndNamesWhatIsLeft) {
+    test::TempHome home;
+    const QString marker = home.root() + QStringLiteral("/marker");
+    const auto mentioning = [&] { return test::processesMentioning(marker); };
+    QProcess ending;
+    ending.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("trap 'sleep 1; exit 0' TERM; while :; do sleep 0.1; done"),
+                  marker});
+    ASSERT_TRUE(ending.waitForStarted(60000));
+    EXPECT_TRUE(test::untilProcessCount(mentioning, 1));
+    ending.terminate();
+    EXPECT_TRUE(test::untilProcessCount(mentioning, 0));
+    EXPECT_TRUE(ending.waitForFinished(60000));
+
+    QProcess lasting;
+    lasting.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"), QStringLiteral("while :; do sleep 1; done"), marker});
+    ASSERT_TRUE(lasting.waitForStarted(60000));
+    const testing::AssertionResult left = test::untilProcessCount(mentioning, 0, 0s);
+    EXPECT_FALSE(left);
+    EXPECT_THAT(left.message(),
+                testing::HasSubstr(QStringLiteral("pid %1: /bin/sh -c while :; do sleep 1; done %2")
+                                       .arg(lasting.processId())
+                                       .arg(marker)
+                                       .toStdString()));
+    lasting.kill();
+    lasting.waitForFinished(60000);
 }
 
 TEST_F(SingBoxStartTest, ReloadAfterTheChildDied) {
