@@ -21,9 +21,12 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
 
 #include <httplib.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -586,7 +589,7 @@ TEST_F(SingBoxStartTest, StartsRelaysReloadsAndStopsWithoutLeftovers) {
     const qint64 pid = *coordinator->childPid();
     test::runTask(coordinator->stop(false));
     EXPECT_FALSE(coordinator->isChildRunning());
-    EXPECT_TRUE(test::waitUntil([] { return test::ownChildren().isEmpty(); }));
+    EXPECT_TRUE(test::untilProcessCount(test::ownChildren, 0));
     EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0) << "sing-box still running";
     EXPECT_FALSE(portAcceptsConnections(newPort));
 }
@@ -657,6 +660,55 @@ TEST_F(SingBoxStartTest, WaitForAChildThatNeverEndsGivesUpNamingIt) {
                             QStringLiteral("sing-box (pid %1) still running").arg(pid).toStdString());
 }
 
+// The child's end is reported in the same pass of the event loop in which the wait's own poll
+// timer fires, the report first: the wait goes on and nothing is left to run on what it freed.
+TEST(UntilChildrenOf, AnEndReportedAsThePollTimerFiresLeavesNothingBehind) {
+    QObject owner;
+    auto* child = new QProcess(&owner);
+    child->start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(child->waitForStarted(60000));
+    QCoro::Task<void> waiting = test::untilChildrenOf(&owner);
+    QTimer::singleShot(10ms, child, [child] {
+        emit child->finished(0, QProcess::NormalExit);
+        child->kill();
+    });
+    QThread::msleep(300); // both timers are due when the loop next runs
+    test::runTask(std::move(waiting));
+    EXPECT_EQ(child->state(), QProcess::NotRunning);
+}
+
+// A process told to end may take its time to leave the table: the wait lets it, and when its
+// own time runs out it names each process still there.
+TEST(UntilProcessCount, WaitsForAnEndingProcessAndNamesWhatIsLeft) {
+    test::TempHome home;
+    const QString marker = home.root() + QStringLiteral("/marker");
+    const auto mentioning = [&] { return test::processesMentioning(marker); };
+    QProcess ending;
+    ending.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("trap 'sleep 1; exit 0' TERM; while :; do sleep 0.1; done"),
+                  marker});
+    ASSERT_TRUE(ending.waitForStarted(60000));
+    EXPECT_TRUE(test::untilProcessCount(mentioning, 1));
+    ending.terminate();
+    EXPECT_TRUE(test::untilProcessCount(mentioning, 0));
+    EXPECT_TRUE(ending.waitForFinished(60000));
+
+    QProcess lasting;
+    lasting.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"), QStringLiteral("while :; do sleep 1; done"), marker});
+    ASSERT_TRUE(lasting.waitForStarted(60000));
+    const testing::AssertionResult left = test::untilProcessCount(mentioning, 0, 0s);
+    EXPECT_FALSE(left);
+    EXPECT_THAT(left.message(),
+                testing::HasSubstr(QStringLiteral("pid %1: /bin/sh -c while :; do sleep 1; done %2")
+                                       .arg(lasting.processId())
+                                       .arg(marker)
+                                       .toStdString()));
+    lasting.kill();
+    lasting.waitForFinished(60000);
+}
+
 TEST_F(SingBoxStartTest, ReloadAfterTheChildDied) {
     const QString config = writeConfig(freePort());
     start(config);
@@ -685,9 +737,14 @@ TEST_F(SingBoxStartTest, ASecondStartReplacesTheFirstChild) {
     EXPECT_NE(*coordinator->childPid(), first);
     EXPECT_EQ(second.proxyPort, port);
     // Reaped by the loop: gone from the process table, not just dying.
-    EXPECT_TRUE(test::waitUntil([&] { return !test::ownChildren().contains(pid_t(first)); }));
+    EXPECT_TRUE(test::untilProcessCount(
+        [&] {
+            return test::ownChildren().contains(pid_t(first)) ? QList{pid_t(first)}
+                                                              : QList<pid_t>{};
+        },
+        0));
     const qint64 last = *coordinator->childPid();
     test::runTask(coordinator->stop(false));
-    EXPECT_TRUE(test::waitUntil([&] { return test::ownChildren().isEmpty(); }));
+    EXPECT_TRUE(test::untilProcessCount(test::ownChildren, 0));
     EXPECT_NE(::kill(static_cast<pid_t>(last), 0), 0);
 }

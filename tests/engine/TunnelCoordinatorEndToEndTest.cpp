@@ -220,7 +220,7 @@ TEST_F(TunnelEndToEndTest, NodeStartAndDisconnectLeaveTheMachineAsItWas) {
               QJsonArray{QStringLiteral("*.corp.test")});
     // Off again, with the user's own server back instead of ours.
     EXPECT_EQ(webProxyOf("Wi-Fi"), proxy(false, QStringLiteral("old.proxy.test"), 8080));
-    EXPECT_TRUE(test::waitUntil([] { return test::ownChildren().isEmpty(); }));
+    EXPECT_TRUE(test::untilProcessCount(test::ownChildren, 0));
     EXPECT_FALSE(listens(second));
     EXPECT_FALSE(coordinator->singBox().isChildRunning());
 }

@@ -7,7 +7,7 @@
 #include "TempHome.h"
 #include "TunnelCoordinator.h"
 
-#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,45 +43,69 @@ const QString kGone = QStringLiteral("连接已断开，本次操作已取消。
 
 enum class Op { connect, disconnect, cleanup, reload, keepAlive, switchOn };
 
+// The sanitized build sweeps a sample, as each sanitized tool run costs many plain ones: the
+// first arrival point of each phase of the running operation (a run of steps of one kind) and
+// its last point. The plain build sweeps every point.
+#ifdef ORVANE_INTERLEAVING_SAMPLE
+constexpr bool kSampled = true;
+#else
+constexpr bool kSampled = false;
+#endif
+
 struct Interleaving {
     const char* name;
     Op running;
     Op arriving;         // just before one of the running operation's tool runs or waits
     QString runningSays; // its error, health summary or notes
     int points;          // the running operation's tool runs and waits: one arrival point each
+    int sampled;         // the points of the sample
     int slices;          // the sweep is cut into this many test entries, to run side by side
+    int sampledSlices;   // and the sample into this many
+
+    int entries() const { return kSampled ? sampledSlices : slices; }
 };
 
-// Every `slices`-th arrival point of one pair, starting at `slice`.
+// Every entries()-th point of the sweep of one pair, starting at `slice`.
 struct Slice {
     Interleaving pair;
     int slice;
 };
 
 void PrintTo(const Slice& slice, std::ostream* os) {
-    *os << slice.pair.name << ' ' << slice.slice + 1 << '/' << slice.pair.slices;
+    *os << slice.pair.name << ' ' << slice.slice + 1 << '/' << slice.pair.entries();
 }
 
-// About four arrival points an entry: each entry stays short on a loaded machine. The points
-// are counted here, not only measured, so that an entry whose operation gained or lost a step
-// fails instead of leaving points of the pair unswept.
+// About four arrival points an entry, two in the sanitized build: each entry stays short on a
+// loaded machine. The points are counted here, not only measured, so that an entry whose
+// operation gained or lost a step fails instead of leaving points of the pair unswept.
 const Interleaving kPairs[] = {
-    {"ConnectThenDisconnect", Op::connect, Op::disconnect, kGone, 42, 11},
-    {"ConnectThenCleanup", Op::connect, Op::cleanup, kGone, 42, 11},
-    {"ReloadThenDisconnect", Op::reload, Op::disconnect, kGone, 21, 6},
-    {"KeepAliveThenDisconnect", Op::keepAlive, Op::disconnect, kGone, 21, 6},
-    {"SwitchOnThenDisconnect", Op::switchOn, Op::disconnect, {}, 18, 5},
-    {"DisconnectThenKeepAlive", Op::disconnect, Op::keepAlive, {}, 21, 6},
+    {"ConnectThenDisconnect", Op::connect, Op::disconnect, kGone, 42, 11, 11, 6},
+    {"ConnectThenCleanup", Op::connect, Op::cleanup, kGone, 42, 11, 11, 6},
+    {"ReloadThenDisconnect", Op::reload, Op::disconnect, kGone, 21, 8, 6, 4},
+    {"KeepAliveThenDisconnect", Op::keepAlive, Op::disconnect, kGone, 21, 8, 6, 4},
+    {"SwitchOnThenDisconnect", Op::switchOn, Op::disconnect, {}, 18, 5, 5, 3},
+    {"DisconnectThenKeepAlive", Op::disconnect, Op::keepAlive, {}, 21, 3, 6, 2},
 };
 
 std::vector<Slice> allSlices() {
     std::vector<Slice> slices;
     for (const Interleaving& pair : kPairs) {
-        for (int slice = 0; slice < pair.slices; ++slice) {
+        for (int slice = 0; slice < pair.entries(); ++slice) {
             slices.push_back({pair, slice});
         }
     }
     return slices;
+}
+
+// The arrival points to sweep, 1-based, from the kind of each step of the running operation.
+QList<int> pointsToSweep(const QStringList& kinds) {
+    QList<int> points;
+    for (int n = 1; n <= kinds.size(); ++n) {
+        if (!kSampled || n == 1 || kinds[n - 1] != kinds[n - 2] || n == kinds.size()) {
+            points << n;
+        }
+    }
+    return points;
 }
 
 QCoro::Task<void> noWait() {
@@ -93,7 +117,13 @@ QCoro::Task<void> noWait() {
 class TunnelInterleavingTest : public ::testing::TestWithParam<Slice> {
 protected:
     TunnelInterleavingTest() {
-        ProcessRunner::setBeforeRun([this](const QString&, const QStringList&) { step(); });
+        // A step's kind: its tool, networksetup's reads and changes apart, or a wait.
+        ProcessRunner::setBeforeRun([this](const QString& program, const QStringList& arguments) {
+            const QString tool = QFileInfo(program).fileName();
+            const bool changes = arguments.value(0).startsWith(QLatin1String("-set"));
+            step(tool == QLatin1String("networksetup") && changes ? tool + QLatin1String(" -set")
+                                                                  : tool);
+        });
     }
     ~TunnelInterleavingTest() override {
         ProcessRunner::setBeforeRun({});
@@ -103,11 +133,13 @@ protected:
     // Every tool run and wait is a step; `arrive` runs just before the nth from now on.
     void arm(int n, std::function<void()> arrive) {
         m_steps = 0;
+        m_kinds.clear();
         m_left = n;
         m_arrive = std::move(arrive);
     }
-    void step() {
+    void step(const QString& kind) {
         ++m_steps;
+        m_kinds << kind;
         if (m_left > 0 && --m_left == 0) {
             std::exchange(m_arrive, {})();
         }
@@ -136,7 +168,7 @@ protected:
             tools, TunnelCoordinator::ProbeURLs{{probe, probe}, {probe, probe, probe, probe}},
             profile);
         auto instant = [this](std::chrono::milliseconds) {
-            step();
+            step(QStringLiteral("wait"));
             return noWait();
         };
         coordinator->setSleepFunction(instant);
@@ -188,20 +220,12 @@ protected:
         return config;
     }
 
-    // Sing-box processes this test started that have not ended, after up to a minute to end
-    // in: a loaded machine may be slow to schedule a dying child.
-    QStringList ourSingBoxes() {
-        QStringList found;
-        for (int wait = 0; wait < 1200 && (wait == 0 || !found.isEmpty()); ++wait) {
-            test::runTask(sleepFor(wait == 0 ? 0ms : 50ms));
-            found.clear();
-            for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-                QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid)); // empty for a zombie
-                const QByteArray command =
-                    file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-                if (command.contains("sing-box") && command.contains(home.root().toUtf8())) {
-                    found << pid;
-                }
+    // Sing-box processes this test started that are still in the process table.
+    QList<pid_t> ourSingBoxes() const {
+        QList<pid_t> found;
+        for (const pid_t pid : test::processesMentioning(home.root())) {
+            if (test::commandLineOf(pid).contains("sing-box")) {
+                found << pid;
             }
         }
         return found;
@@ -213,7 +237,7 @@ protected:
         const QJsonArray services = fixture.readNetwork().value("services").toArray();
         if (!coordinator->activeConfigURL) {
             EXPECT_FALSE(coordinator->singBox().isChildRunning());
-            EXPECT_EQ(ourSingBoxes(), QStringList());
+            EXPECT_TRUE(test::untilProcessCount([this] { return ourSingBoxes(); }, 0));
             EXPECT_EQ(services, kUsersServices);
             return;
         }
@@ -243,6 +267,7 @@ protected:
     test::StandinFixture fixture;
     std::unique_ptr<TunnelCoordinator> coordinator;
     int m_steps = 0;
+    QStringList m_kinds; // of each step since arm(), in order
     int m_left = 0;
     std::function<void()> m_arrive;
 };
@@ -255,14 +280,22 @@ TEST_P(TunnelInterleavingTest, EndsConnectedOrWithNothingLeftBehind) {
     const qint64 runsBefore = ProcessRunner::activity().runs;
     test::runTask(perform(interleaving.running));
     const int total = m_steps;
+    const QStringList kinds = m_kinds;
+    const QList<int> points = pointsToSweep(kinds);
     const qint64 toolRuns = ProcessRunner::activity().runs - runsBefore;
     ASSERT_EQ(total, interleaving.points)
         << interleaving.name << ": the running operation's steps changed; update its points "
         << "(and slices, for about four an entry)";
+    ASSERT_EQ(points.size(), kSampled ? interleaving.sampled : interleaving.points)
+        << interleaving.name << ": the running operation's phases changed; update its sample "
+        << "(and sampled slices, for about two an entry)";
 
+    const int entries = interleaving.entries();
     int swept = 0;
-    for (int n = 1 + GetParam().slice; n <= total && !HasFailure(); n += interleaving.slices) {
-        SCOPED_TRACE(testing::Message() << "arriving at step " << n << " of " << total);
+    for (qsizetype i = GetParam().slice; i < points.size() && !HasFailure(); i += entries) {
+        const int n = points[i];
+        SCOPED_TRACE(testing::Message() << "arriving at step " << n << " of " << total << " ("
+                                        << kinds[n - 1].toStdString() << ")");
         prepare(interleaving.running);
         std::optional<QCoro::Task<QString>> arriving;
         arm(n, [&] { arriving.emplace(perform(interleaving.arriving)); });
@@ -272,19 +305,19 @@ TEST_P(TunnelInterleavingTest, EndsConnectedOrWithNothingLeftBehind) {
         expectConnectedOrNothingLeft();
         ++swept;
     }
-    // Every slices-th point from this entry's own: together the entries sweep each point once.
-    const int share =
-        (interleaving.points - GetParam().slice + interleaving.slices - 1) / interleaving.slices;
+    // Every entries()-th point from this entry's own: together the entries sweep each once.
+    const qsizetype share = (points.size() - GetParam().slice + entries - 1) / entries;
     if (!HasFailure()) {
         EXPECT_EQ(swept, share);
     }
-    std::cout << interleaving.name << ": " << swept << " of " << total << " interleavings ("
-              << toolRuns << " tool runs, " << total - toolRuns << " waits)\n";
+    std::cout << interleaving.name << ": " << swept << " of " << points.size() << " points swept, "
+              << total << " steps (" << toolRuns << " tool runs, " << total - toolRuns
+              << " waits)\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, TunnelInterleavingTest, ::testing::ValuesIn(allSlices()),
                          [](const testing::TestParamInfo<Slice>& param) {
                              return std::string(param.param.pair.name) + "_" +
                                     std::to_string(param.param.slice + 1) + "of" +
-                                    std::to_string(param.param.pair.slices);
+                                    std::to_string(param.param.pair.entries());
                          });

@@ -17,7 +17,7 @@ const std::string kEngineAnswer =
 std::string ask(QProcess& process, const QByteArray& request) {
     process.write(request + '\n');
     while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(10000)) {
+        if (!process.waitForReadyRead(60000)) {
             return "<no answer>";
         }
     }
@@ -29,7 +29,7 @@ std::string ask(QProcess& process, const QByteArray& request) {
 TEST(PacketTunnelProcessTest, AnswersStartAndStopAndKeepsServingAfterBadLines) {
     QProcess process;
     process.start(QStringLiteral(ORVANE_PACKET_TUNNEL_EXECUTABLE), {});
-    ASSERT_TRUE(process.waitForStarted(10000)) << process.errorString().toStdString();
+    ASSERT_TRUE(process.waitForStarted(60000)) << process.errorString().toStdString();
 
     EXPECT_EQ(ask(process, R"({"id":1,"op":"start","providerConfiguration":)"
                            R"({"endpointId":"hk-01","protocol":"vless"}})"),
@@ -49,7 +49,7 @@ TEST(PacketTunnelProcessTest, AnswersStartAndStopAndKeepsServingAfterBadLines) {
               R"("Orvane PacketTunnelProvider 缺少连接配置。"}})");
 
     process.closeWriteChannel();
-    ASSERT_TRUE(process.waitForFinished(10000));
+    ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_TRUE(process.readAllStandardOutput().isEmpty());

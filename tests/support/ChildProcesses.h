@@ -6,14 +6,16 @@
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
+#include <QThread>
 
-#include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTask>
+#include <QCoro/QCoroTimer>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -40,13 +42,63 @@ inline QList<pid_t> ownChildren() {
     return children;
 }
 
+// A process's command line, its arguments joined by spaces; empty for a zombie or a process gone.
+inline QByteArray commandLineOf(pid_t pid) {
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    QByteArray command = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    command.replace('\0', ' ');
+    return command.trimmed();
+}
+
+// Live processes other than this one whose command line holds `text`.
+inline QList<pid_t> processesMentioning(const QString& text) {
+    QList<pid_t> found;
+    const QByteArray wanted = text.toUtf8();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        const pid_t pid = entry.toInt();
+        if (pid > 0 && pid != ::getpid() && commandLineOf(pid).contains(wanted)) {
+            found << pid;
+        }
+    }
+    return found;
+}
+
+// Runs the event loop until `find` gives exactly `expected` processes. A process told to end
+// may take a while to leave the table on a loaded machine (a sanitized one first runs its leak
+// check, in a second process with the same command line), so one look proves nothing: the
+// wait gives up only after `guard`, naming each process still found.
+inline testing::AssertionResult
+untilProcessCount(const std::function<QList<pid_t>()>& find, qsizetype expected,
+                  std::chrono::seconds guard = std::chrono::seconds(60)) {
+    const auto giveUp = std::chrono::steady_clock::now() + guard;
+    for (;;) {
+        const QList<pid_t> found = find();
+        if (found.size() == expected) {
+            return testing::AssertionSuccess();
+        }
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            testing::AssertionResult failure = testing::AssertionFailure();
+            failure << found.size() << " process(es) after " << guard.count() << " s, " << expected
+                    << " expected:";
+            for (const pid_t pid : found) {
+                const QByteArray command = commandLineOf(pid);
+                failure << "\n  pid " << pid << ": "
+                        << (command.isEmpty() ? "(a zombie)" : command.toStdString());
+            }
+            return failure;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(20);
+    }
+}
+
 // Kills whatever children this process still has, lets the event loop reap them and deletes the
 // QProcess objects let go meanwhile, so a failed test leaves neither a child nor a leak behind.
 inline void endOwnChildren() {
     for (const pid_t child : ownChildren()) {
         ::kill(child, SIGKILL);
     }
-    waitUntil([] { return ownChildren().isEmpty(); });
+    EXPECT_TRUE(untilProcessCount(ownChildren, 0)) << "children left after SIGKILL";
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
@@ -73,8 +125,10 @@ inline QCoro::Task<void> untilChildrenOf(QPointer<QObject> owner,
                           << " s";
             co_return;
         }
-        // Polled as well: the process may be deleted while we wait.
-        co_await qCoro(running.data(), &QProcess::finished, std::chrono::milliseconds(100));
+        // Polled, not awaited on `finished` with a time-out: QCoro 0.8 leaves that signal's queued
+        // call behind when the time-out wins, to run on the freed wait. The process may also be
+        // deleted while we wait.
+        co_await QCoro::sleepFor(std::chrono::milliseconds(20));
     }
 }
 

@@ -165,7 +165,7 @@ protected:
         for (auto& process : m_processes) {
             if (process->state() != QProcess::NotRunning) {
                 process->kill();
-                process->waitForFinished(3000);
+                process->waitForFinished(60000);
             }
         }
     }
@@ -190,13 +190,13 @@ protected:
         process->setProcessChannelMode(QProcess::MergedChannels);
         m_log.clear();
         process->start(kStandin, {"run", "-c", path});
-        EXPECT_TRUE(process->waitForStarted(3000));
+        EXPECT_TRUE(process->waitForStarted(60000));
         m_processes.push_back(std::move(process));
         return m_processes.back().get();
     }
 
     // Waits until the log of the last started process holds `text` or the process has ended.
-    bool waitForLog(QProcess* process, const QString& text, int ms = 3000) {
+    bool waitForLog(QProcess* process, const QString& text, int ms = 60000) {
         QElapsedTimer timer;
         timer.start();
         while (!m_log.contains(text) && timer.elapsed() < ms) {
@@ -217,7 +217,7 @@ protected:
     }
 
     // Ends within `ms` with `status`; collects the rest of its output.
-    void expectExit(QProcess* process, int status, int ms = 3000) {
+    void expectExit(QProcess* process, int status, int ms = 60000) {
         ASSERT_TRUE(process->waitForFinished(ms)) << m_log.toStdString();
         m_log += QString::fromUtf8(process->readAll());
         EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
@@ -555,7 +555,7 @@ TEST_F(SingBoxStandin, TerminateAndInterruptEndTheRunCleanly) {
         const quint16 port = freePort();
         QProcess* process = startServing(write(mixedConfig(port)));
         ::kill(static_cast<pid_t>(process->processId()), signal);
-        expectExit(process, 0, 1000);
+        expectExit(process, 0);
         EXPECT_FALSE(listening(port));
     }
     // Nothing but the configuration is left behind: no pid file.
@@ -598,7 +598,7 @@ TEST_F(SingBoxStandin, IgnoredTerminateStillYieldsToKill) {
     EXPECT_FALSE(process->waitForFinished(300));
     EXPECT_TRUE(listening(port));
     process->kill();
-    EXPECT_TRUE(process->waitForFinished(3000));
+    EXPECT_TRUE(process->waitForFinished(60000));
 }
 
 TEST_F(SingBoxStandin, StartDelayHoldsTheListenerBack) {
