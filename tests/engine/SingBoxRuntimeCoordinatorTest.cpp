@@ -692,7 +692,8 @@ TEST(UntilProcessCount, WaitsForAnEndingProcessAndNamesWhatIsLeft) {
     EXPECT_TRUE(test::untilProcessCount(mentioning, 1));
     ending.terminate();
     EXPECT_TRUE(test::untilProcessCount(mentioning, 0));
-    EXPECT_TRUE(ending.waitForFinished(60000));
+    // Reaped by the wait's own event loop already, most often.
+    EXPECT_TRUE(ending.state() == QProcess::NotRunning || ending.waitForFinished(60000));
 
     QProcess lasting;
     lasting.start(QStringLiteral("/bin/sh"),
