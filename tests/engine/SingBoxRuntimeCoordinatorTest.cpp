@@ -692,7 +692,7 @@ TEST(UntilProcessCount, WaitsForAnEndingProcessAndNamesWhatIsLeft) {
     EXPECT_TRUE(test::untilProcessCount(mentioning, 1));
     ending.terminate();
     EXPECT_TRUE(test::untilProcessCount(mentioning, 0));
-    // The wait may have reaped it already: waitForFinished is false for a finished process.
+    // Reaped by the wait's own event loop already, most often.
     EXPECT_TRUE(ending.state() == QProcess::NotRunning || ending.waitForFinished(60000));
 
     QProcess lasting;
