@@ -58,6 +58,15 @@ QJsonObject webProxyOf(const QJsonObject& network, const QString& name) {
     return {};
 }
 
+// The system tools are the stand-ins'.
+ToolPaths standinPaths(const StandinFixture& tools) {
+    ToolPaths paths = ToolPaths::platformDefaults();
+    paths.networksetup = tools.tool("networksetup");
+    paths.scutil = tools.tool("scutil");
+    paths.osascript = tools.tool("osascript");
+    return paths;
+}
+
 int requestsTo(const DevService& service, const char* method, const QString& suffix) {
     int count = 0;
     for (const DevService::RecordedRequest& request : service.requests()) {
@@ -149,10 +158,7 @@ TEST(ConnectEndToEnd, ConnectReportsAndDisconnectPutsTheMachineBack) {
     StandinFixture tools;
     tools.writeNetwork(usersNetwork());
     StateFixture f;
-    ToolPaths paths = ToolPaths::platformDefaults();
-    paths.networksetup = tools.tool("networksetup");
-    paths.scutil = tools.tool("scutil");
-    paths.osascript = tools.tool("osascript");
+    const ToolPaths paths = standinPaths(tools);
     SignedInOverTheEngine app(f, paths);
     AppState& state = *app.state;
     TunnelCoordinator& engine = *app.engine;
@@ -235,10 +241,7 @@ TEST(ConnectEndToEnd, DisconnectDuringAKeepAliveCheckLeavesNothingRunning) {
                                                         httplib::Response& response) {
         response.status = probesFail ? 500 : 204;
     });
-    ToolPaths paths = ToolPaths::platformDefaults();
-    paths.networksetup = tools.tool("networksetup");
-    paths.scutil = tools.tool("scutil");
-    paths.osascript = tools.tool("osascript");
+    const ToolPaths paths = standinPaths(tools);
     SignedInOverTheEngine app(f, paths, probes.url("/generate_204").toString());
     AppState& state = *app.state;
     const QJsonObject before = tools.readNetwork();
@@ -286,10 +289,7 @@ TEST(ConnectEndToEnd, ASystemProxySwitchDuringTheNodeStartHoldsOnceConnected) {
         tools.writeNetwork(usersNetwork());
         StateFixture f;
         f.preferences->setBool(QStringLiteral("orvane.systemProxyEnabled"), !enabled);
-        ToolPaths paths = ToolPaths::platformDefaults();
-        paths.networksetup = tools.tool("networksetup");
-        paths.scutil = tools.tool("scutil");
-        paths.osascript = tools.tool("osascript");
+        const ToolPaths paths = standinPaths(tools);
         SignedInOverTheEngine app(f, paths);
         AppState& state = *app.state;
         const QJsonObject before = tools.readNetwork();
