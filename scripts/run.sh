@@ -208,7 +208,7 @@ curl -sf "$BASE/__dev/requests" | jq -r '.requests[] | "\(.method) \(.path)" +
 echo "== Outcome"
 if [ "$(connected_reports)" -ge 1 ]; then ok "connected through $(jq -r '.requests | length' \
     <<<"$(curl -sf "$BASE/__dev/requests")") requests"; fi
-no_sing_box && ok "no sing-box remains" || fail "sing-box still running: $(sing_box_pids)"
+wait_for 60 no_sing_box && ok "no sing-box remains" || fail "sing-box still running: $(sing_box_pids)"
 settings_restored && ok "the stand-in's proxy settings are as before" \
     || { fail "proxy settings differ"; diff <(echo "$before") <(proxy_settings) || true; }
 
@@ -229,7 +229,7 @@ if wait_for 90 reports_at_least 2; then
 else
     fail "no second \"connected\" report within 90 s"
 fi
-no_sing_box || fail "sing-box still running at the end: $(sing_box_pids)"
+wait_for 60 no_sing_box || fail "sing-box still running at the end: $(sing_box_pids)"
 settings_restored || fail "proxy settings differ at the end"
 
 echo "Logs: $LOGS"
