@@ -10,7 +10,8 @@
 namespace orvane::test {
 
 // A tunnel that records every call and answers as the test scripts it. Unscripted calls
-// succeed: a connect records a running connection on the next free port.
+// succeed: a connect records a running connection on the next free port. Like the real one,
+// its health check fails when asked about an AI entry or a system proxy it does not run.
 class ScriptedTunnel : public TunnelControl {
 public:
     QStringList calls;
@@ -25,6 +26,9 @@ public:
     std::optional<TunnelActivation::Mode> mode;
     std::optional<int> proxyPort;
     std::optional<int> aiPort;
+    // What the last successful start, reload or proxy switch left running.
+    bool runsAI = false;
+    bool runsSystemProxy = false;
 
     std::function<QCoro::Task<TunnelActivation>(ProtocolConfiguration)> onConnect;
     std::function<QCoro::Task<TunnelHealthCheck>()> onHealthCheck;
@@ -54,6 +58,7 @@ public:
         if (onConnect) {
             TunnelActivation scripted = co_await onConnect(configuration);
             record(scripted, aiEnhancedModeEnabled);
+            runsSystemProxy = systemProxyEnabled;
             co_return scripted;
         }
         TunnelActivation activation;
@@ -61,11 +66,20 @@ public:
         activation.configURL = QStringLiteral("/tmp/orvane-active.json");
         activation.proxyPort = 19090;
         record(activation, aiEnhancedModeEnabled);
+        runsSystemProxy = systemProxyEnabled;
         co_return activation;
     }
 
-    QCoro::Task<TunnelHealthCheck> connectionHealthCheck(int port, bool, bool) override {
+    QCoro::Task<TunnelHealthCheck> connectionHealthCheck(int port, bool ai,
+                                                         bool systemProxyEnabled) override {
         calls << QStringLiteral("health(%1)").arg(port);
+        if (ai && !runsAI) {
+            co_return TunnelHealthCheck{
+                false, QStringLiteral("AI 专用入口 127.0.0.1:19110 OpenAI/Claude 保活失败。")};
+        }
+        if (systemProxyEnabled && !runsSystemProxy) {
+            co_return TunnelHealthCheck{false, QStringLiteral("系统代理未生效。")};
+        }
         if (onHealthCheck) {
             TunnelHealthCheck check = co_await onHealthCheck();
             co_return check;
@@ -80,14 +94,19 @@ public:
         if (onReload) {
             co_await onReload(configuration);
         }
+        runsAI = ai;
+        aiPort = ai ? std::optional(19110) : std::nullopt;
+        runsSystemProxy = systemProxyEnabled;
     }
 
     QCoro::Task<QStringList> setSystemProxyEnabled(bool enabled, int port) override {
         calls << QStringLiteral("systemProxy(%1,%2)").arg(enabled).arg(port);
         if (onSetSystemProxy) {
             QStringList notes = co_await onSetSystemProxy(enabled, port);
+            runsSystemProxy = enabled;
             co_return notes;
         }
+        runsSystemProxy = enabled;
         co_return QStringList{};
     }
 
@@ -109,11 +128,14 @@ private:
         mode = activation.mode;
         proxyPort = activation.proxyPort;
         aiPort = ai ? std::optional(19110) : std::nullopt;
+        runsAI = ai;
     }
     void clear() {
         mode.reset();
         proxyPort.reset();
         aiPort.reset();
+        runsAI = false;
+        runsSystemProxy = false;
     }
 };
 
