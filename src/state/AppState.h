@@ -64,6 +64,10 @@ public:
     const std::optional<QString>& selectedEndpointId() const { return m_selectedEndpointId; }
     bool showAuthSheet() const { return m_showAuthSheet; }
     bool isBusy() const { return m_flows->isBusy(); }
+    // What the tunnel runs now: the node, device and choices its start or last change applied.
+    const std::optional<RunningConnection>& runningConnection() const {
+        return m_flows->running();
+    }
     const std::optional<QString>& alertMessage() const { return m_alertMessage; }
     const std::optional<APIUser>& currentUser() const { return m_currentUser; }
     const QList<Endpoint>& endpoints() const { return m_endpoints; }
