@@ -68,6 +68,11 @@ public:
     const std::optional<RunningConnection>& runningConnection() const {
         return m_flows->running();
     }
+    // The running connection could not be reloaded to the current choices (the alert said
+    // so); they apply at the next connect.
+    bool choicesAwaitNextConnect() const {
+        return m_refusedChoices && *m_refusedChoices == currentChoices();
+    }
     const std::optional<QString>& alertMessage() const { return m_alertMessage; }
     const std::optional<APIUser>& currentUser() const { return m_currentUser; }
     const QList<Endpoint>& endpoints() const { return m_endpoints; }
@@ -350,13 +355,29 @@ private:
                            const Device& device, OutboundMode requestedMode,
                            quint64 picksAtStart);
 
-    // What runs against what the user chose last: once no other change of the connection is
-    // under way, it is brought to the choices once more (the system proxy by the switch, the
-    // rest by one reload).
+    // What runs against what the user chose last. Every end of connection work (a connect, a
+    // recovery, a change) looks again; the last to end finds the connection at rest, and brings
+    // it to the choices: the system proxy by the switch, the rest by one reload. Each of those
+    // is a change whose own end looks again, so no order of ends can skip the check.
+    struct Choices {
+        std::optional<QString> endpointId;
+        OutboundMode outboundMode = OutboundMode::smart;
+        bool aiEnhancedModeEnabled = false;
+        bool systemProxyEnabled = false;
+        bool operator==(const Choices&) const = default;
+    };
+    Choices currentChoices() const;
     bool runningMatchesChoices() const;
-    QCoro::Task<void> bringConnectionToChoices(quint64 generation);
+    // Connected in the current generation, and no connect, recovery, change, node start,
+    // take-down or tunnel call under way.
+    bool connectionAtRest() const;
+    void lookAgain();
+    QCoro::Task<void> bringConnectionToChoices();
+    // A change: waits its turn, applies, gives up its turn, then looks again.
     QCoro::Task<void> reloadRunningConnection(QString reason, ConnectionFlows::Lease change);
     QCoro::Task<void> switchRunningSystemProxy(bool enabled, ConnectionFlows::Lease change);
+    QCoro::Task<void> reloadInTurn(QString reason, quint64 ticket);
+    QCoro::Task<void> switchInTurn(bool enabled, quint64 ticket);
     // The reason of the newest change of a choice, for the reload that applies it late.
     void noteChoiceChange(QString reason);
 
@@ -449,6 +470,9 @@ private:
     ConnectionFlows* m_flows = nullptr;
     std::optional<ConnectionFlows::Lease> m_viewBusyHold;
     QString m_latestChoiceReason;
+    // Choices a reload of the running connection failed to bring: stored for the next connect,
+    // and not tried again by the state itself until the user chooses anew.
+    std::optional<Choices> m_refusedChoices;
     int m_runningTasks = 0;
     std::shared_ptr<CancelToken> m_heartbeatCancel;
 };

@@ -247,6 +247,7 @@ void AppState::recordNodeStarted(const StartedNode& started, const Endpoint& end
     running.aiEnhancedModeEnabled = started.aiEnhancedModeEnabled;
     running.systemProxyEnabled = started.systemProxyEnabled;
     m_flows->setRunning(running);
+    m_refusedChoices.reset();
     publishActivationPorts(started.activation);
     // Ready only when the node was started with it: a switch made during the start is not.
     setAIProxyReady(started.activation.mode == TunnelActivation::Mode::singBox &&

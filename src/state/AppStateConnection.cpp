@@ -57,7 +57,7 @@ QCoro::Task<void> AppState::connect() {
         co_return;
     }
     const quint64 generation = m_flows->generation();
-    const ConnectionFlows::Lease run = m_flows->beginConnect();
+    ConnectionFlows::Lease run = m_flows->beginConnect();
     const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
     QPointer<AppState> self(this);
     // A take-down still running, or the node start of a connect that was stopped, would
@@ -72,7 +72,8 @@ QCoro::Task<void> AppState::connect() {
         co_return;
     }
     // What the user chose while it ran applies now, before the button comes back.
-    co_await bringConnectionToChoices(generation);
+    run.end();
+    co_await bringConnectionToChoices();
 }
 
 QCoro::Task<void> AppState::runConnectSequence(QString token) {

@@ -180,7 +180,7 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     }
     if (!failure && !stopped) {
         // What the user chose while it ran applies now.
-        co_await self->bringConnectionToChoices(generation);
+        co_await self->bringConnectionToChoices();
     }
 }
 

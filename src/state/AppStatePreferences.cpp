@@ -47,6 +47,15 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
 
 QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
                                                     ConnectionFlows::Lease change) {
+    QPointer<AppState> self(this);
+    co_await reloadInTurn(std::move(reason), change.id());
+    change.end();
+    if (self) {
+        lookAgain();
+    }
+}
+
+QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     const Endpoint endpoint = selectedEndpoint();
     const Device device = *m_currentDevice;
     const QString token = *m_token;
@@ -60,7 +69,7 @@ QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
     auto overtaken = [this, picks] { return m_flows->picks() != picks; };
 
     // One change of the running connection at a time, in the order they were asked for.
-    const bool alive = co_await m_flows->untilTurnOf(change.id());
+    const bool alive = co_await m_flows->untilTurnOf(ticket);
     if (!alive || !self || flowStopped(generation) || overtaken()) {
         co_return;
     }
@@ -85,6 +94,8 @@ QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
             applied.aiEnhancedModeEnabled = m_aiEnhancedModeEnabled;
             applied.systemProxyEnabled = m_systemProxyEnabled;
             reachedTunnel = true;
+            // The call counts beyond this generation: a connect after a disconnect waits for it.
+            const ConnectionFlows::Lease call = m_flows->beginTunnelCall();
             co_await m_tunnel.reload(*configuration, m_outboundMode,
                                      applied.aiEnhancedModeEnabled, applied.systemProxyEnabled);
         }
@@ -106,6 +117,7 @@ QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
             applied.mode = before->mode;
         }
         m_flows->setRunning(applied);
+        m_refusedChoices.reset();
         if (!overtaken()) {
             setSelectedEndpointId(endpoint.id);
         }
@@ -141,11 +153,16 @@ QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
         co_await takeDownLostConnection();
         co_return;
     }
+    // The state does not try these choices again by itself; they apply at the next connect.
+    Choices refused = currentChoices();
+    refused.endpointId = endpoint.id;
     // The old node still runs: a pick that could not be applied is undone.
     const std::optional<RunningConnection> running = m_flows->running();
     if (running && m_selectedEndpointId == endpoint.id) {
         setSelectedEndpointId(running->endpoint.id);
+        refused.endpointId = m_selectedEndpointId;
     }
+    m_refusedChoices = refused;
     const QString text =
         QStringLiteral("配置热重载失败，当前连接保持不变：") + describeError(failure);
     appendLog(text);
@@ -154,6 +171,12 @@ QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
 
 void AppState::noteChoiceChange(QString reason) {
     m_latestChoiceReason = std::move(reason);
+    m_refusedChoices.reset();
+}
+
+AppState::Choices AppState::currentChoices() const {
+    return Choices{m_selectedEndpointId, m_outboundMode, m_aiEnhancedModeEnabled,
+                   m_systemProxyEnabled};
 }
 
 bool AppState::runningMatchesChoices() const {
@@ -164,32 +187,37 @@ bool AppState::runningMatchesChoices() const {
            running->systemProxyEnabled == m_systemProxyEnabled;
 }
 
-QCoro::Task<void> AppState::bringConnectionToChoices(quint64 generation) {
-    // Another change still under way brings its own choices, read when it calls the tunnel.
-    auto settled = [this, generation] {
-        return !flowStopped(generation) &&
-               m_connectionState.stateCase() == ConnectionState::Case::connected &&
-               m_flows->running() && m_flows->changesUnderWay() == 0 &&
-               !m_flows->recovering() && m_flows->nodeStartsUnderWay() == 0 &&
-               m_flows->takeDownsUnderWay() == 0;
-    };
-    if (!settled() || runningMatchesChoices()) {
-        co_return;
+bool AppState::connectionAtRest() const {
+    return !m_flows->isExiting() &&
+           m_connectionState.stateCase() == ConnectionState::Case::connected &&
+           m_flows->running() && m_flows->changesUnderWay() == 0 &&
+           !m_flows->connectRunning() && !m_flows->recovering() &&
+           m_flows->nodeStartsUnderWay() == 0 && m_flows->takeDownsUnderWay() == 0 &&
+           m_flows->tunnelCallsUnderWay() == 0;
+}
+
+void AppState::lookAgain() {
+    if (connectionAtRest() && !runningMatchesChoices()) {
+        spawn(bringConnectionToChoices());
     }
-    QPointer<AppState> self(this);
-    if (m_flows->running()->systemProxyEnabled != m_systemProxyEnabled) {
-        co_await switchRunningSystemProxy(m_systemProxyEnabled, m_flows->requestChange());
-        if (!self || !settled()) {
-            co_return;
-        }
+}
+
+QCoro::Task<void> AppState::bringConnectionToChoices() {
+    // Work still under way looks again when it ends.
+    if (!connectionAtRest() || runningMatchesChoices()) {
+        co_return;
     }
     const RunningConnection running = *m_flows->running();
-    const bool nodeDiffers = running.endpoint.id != selectedEndpoint().id;
-    if (running.mode != TunnelActivation::Mode::singBox || !m_token || !m_currentDevice ||
-        (!nodeDiffers && running.outboundMode == m_outboundMode &&
-         running.aiEnhancedModeEnabled == m_aiEnhancedModeEnabled)) {
+    // One change at a time: its end looks again for whatever else differs.
+    if (running.systemProxyEnabled != m_systemProxyEnabled) {
+        co_await switchRunningSystemProxy(m_systemProxyEnabled, m_flows->requestChange());
         co_return;
     }
+    if (running.mode != TunnelActivation::Mode::singBox || !m_token || !m_currentDevice ||
+        (m_refusedChoices && *m_refusedChoices == currentChoices())) {
+        co_return;
+    }
+    const bool nodeDiffers = running.endpoint.id != selectedEndpoint().id;
     QString reason = m_latestChoiceReason;
     if (reason.isEmpty()) {
         reason = nodeDiffers ? QStringLiteral("当前线路已切换")
@@ -213,12 +241,15 @@ void AppState::setOutboundMode(OutboundMode mode) {
     noteChoiceChange(reason);
     if (mode == OutboundMode::direct && m_systemProxyEnabled) {
         QPointer<AppState> self(this);
-        spawn([](QPointer<AppState> state, QString why) -> QCoro::Task<void> {
+        // The end of the switch leaves the mode to the reload that follows it.
+        spawn([](QPointer<AppState> state, QString why,
+                 ConnectionFlows::Lease reload) -> QCoro::Task<void> {
             co_await state->setSystemProxyEnabled(false);
+            reload.end();
             if (state) {
                 co_await state->reloadActiveConfiguration(why);
             }
-        }(self, reason));
+        }(self, reason, m_flows->announceChange()));
         return;
     }
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
@@ -232,6 +263,7 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
     }
     m_systemProxyEnabled = enabled;
     m_preferences.setBool(prefkey::systemProxy, enabled);
+    m_refusedChoices.reset();
     emit preferencesChanged();
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
         co_await switchRunningSystemProxy(enabled, m_flows->requestChange());
@@ -255,18 +287,34 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
 }
 
 QCoro::Task<void> AppState::switchRunningSystemProxy(bool enabled, ConnectionFlows::Lease change) {
+    QPointer<AppState> self(this);
+    co_await switchInTurn(enabled, change.id());
+    change.end();
+    if (self) {
+        lookAgain();
+    }
+}
+
+QCoro::Task<void> AppState::switchInTurn(bool enabled, quint64 ticket) {
     const quint64 generation = m_flows->generation();
     QPointer<AppState> self(this);
-    const bool alive = co_await m_flows->untilTurnOf(change.id());
+    const bool alive = co_await m_flows->untilTurnOf(ticket);
     // The connection ended meanwhile: the choice stands for the next connect, and nothing is
     // said of a switch on a connection that is gone. A later switch back brings its own value.
     if (!alive || !self || flowStopped(generation) || m_systemProxyEnabled != enabled ||
         m_connectionState.stateCase() != ConnectionState::Case::connected) {
         co_return;
     }
+    // A reload ahead of it may have applied the choice already.
+    const std::optional<RunningConnection>& before = m_flows->running();
+    if (before && before->systemProxyEnabled == enabled) {
+        appendLog(enabled ? QStringLiteral("系统代理已开启。") : QStringLiteral("系统代理已关闭。"));
+        co_return;
+    }
     std::optional<QStringList> notes;
     std::exception_ptr failure;
     try {
+        const ConnectionFlows::Lease call = m_flows->beginTunnelCall();
         notes = co_await m_tunnel.setSystemProxyEnabled(enabled, m_localProxyPort);
     } catch (...) {
         failure = std::current_exception();
@@ -275,10 +323,12 @@ QCoro::Task<void> AppState::switchRunningSystemProxy(bool enabled, ConnectionFlo
         co_return;
     }
     if (failure) {
-        // The switch shows what holds; a newer choice meanwhile is left to its own switch.
-        if (m_systemProxyEnabled == enabled) {
-            m_systemProxyEnabled = !enabled;
-            m_preferences.setBool(prefkey::systemProxy, !enabled);
+        // The switch shows what runs; a newer choice meanwhile is left to its own switch.
+        const std::optional<RunningConnection>& running = m_flows->running();
+        const bool holds = running ? running->systemProxyEnabled : !enabled;
+        if (m_systemProxyEnabled == enabled && holds != enabled) {
+            m_systemProxyEnabled = holds;
+            m_preferences.setBool(prefkey::systemProxy, holds);
             emit preferencesChanged();
         }
         present(failure, enabled ? QStringLiteral("系统代理开启失败")

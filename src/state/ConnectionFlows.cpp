@@ -40,19 +40,28 @@ ConnectionFlows::~ConnectionFlows() {
 }
 
 void ConnectionFlows::advance() {
-    ++m_generation;
+    newGeneration();
     dropHolds(false, true);
 }
 
 void ConnectionFlows::endSession() {
-    ++m_generation;
+    newGeneration();
     dropHolds(false, false);
 }
 
 void ConnectionFlows::beginExit() {
     m_exiting = true;
-    ++m_generation;
+    newGeneration();
     dropHolds(false, false);
+}
+
+void ConnectionFlows::newGeneration() {
+    ++m_generation;
+    // A stopped change can no longer reach the tunnel but through a call already under way,
+    // which counts on its own.
+    m_changes.clear();
+    m_announced.clear();
+    wakeWaiters();
 }
 
 void ConnectionFlows::dropHolds(bool keepCurrentConnection, bool keepAccount) {
@@ -139,9 +148,20 @@ void ConnectionFlows::endTakeDown(quint64) {
     }
 }
 
+ConnectionFlows::Lease ConnectionFlows::beginTunnelCall() {
+    ++m_tunnelCalls;
+    return Lease(this, &ConnectionFlows::endTunnelCall, 0);
+}
+
+void ConnectionFlows::endTunnelCall(quint64) {
+    if (--m_tunnelCalls == 0) {
+        wakeWaiters();
+    }
+}
+
 QCoro::Task<bool> ConnectionFlows::untilTunnelIsFree() {
     QPointer<ConnectionFlows> self(this);
-    while (m_takeDowns > 0 || m_nodeStarts > 0) {
+    while (m_takeDowns > 0 || m_nodeStarts > 0 || m_tunnelCalls > 0) {
         const bool alive = co_await untilWoken();
         if (!alive || !self) {
             co_return false;
@@ -164,6 +184,16 @@ void ConnectionFlows::endChange(quint64 ticket) {
     if (hadTurn) {
         wakeWaiters();
     }
+}
+
+ConnectionFlows::Lease ConnectionFlows::announceChange() {
+    const quint64 id = m_nextAnnouncement++;
+    m_announced.insert(id);
+    return Lease(this, &ConnectionFlows::endAnnouncement, id);
+}
+
+void ConnectionFlows::endAnnouncement(quint64 id) {
+    m_announced.erase(id);
 }
 
 QCoro::Task<bool> ConnectionFlows::untilTurnOf(quint64 ticket) {

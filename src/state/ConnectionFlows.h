@@ -40,8 +40,10 @@ struct RunningConnection {
 // - The busy mark is on while any hold is: a connection hold ends with its generation, an
 //   account hold with the session (a sign-out); every hold ends at exit and when its lease goes.
 // - Changes of the running connection (reloads, system-proxy switches) take turns, in the
-//   order they were asked for.
-// - A connect begins once no take-down and no node start of a stopped flow is left.
+//   order they were asked for. They belong to their generation: once it ends, they hold back
+//   nothing of the next one, except a call into the tunnel still under way.
+// - A connect begins once no take-down, no node start of a stopped flow and no call of a
+//   change into the tunnel is left.
 class ConnectionFlows : public QObject {
     Q_OBJECT
 public:
@@ -108,17 +110,26 @@ public:
     // --- Work under way --------------------------------------------------------------------
     Lease beginNodeStart();
     Lease beginTakeDown();
+    // A change's own call into the tunnel (a reload, a proxy switch): it outlives the change's
+    // generation, as the tunnel is busy until it returns.
+    Lease beginTunnelCall();
     int nodeStartsUnderWay() const { return m_nodeStarts; }
     int takeDownsUnderWay() const { return m_takeDowns; }
-    // Until neither a take-down nor a node start is left; false when the flows went away.
+    int tunnelCallsUnderWay() const { return m_tunnelCalls; }
+    // Until no take-down, node start or tunnel call is left; false when the flows went away.
     QCoro::Task<bool> untilTunnelIsFree();
 
-    // A change of the running connection counts from its request until its turn ends.
+    // A change of the running connection counts from its request until its turn ends, or
+    // until its generation ends, whichever comes first.
     Lease requestChange();
-    // Resumes once every change asked for before this one (the request's id) has ended; false
-    // when the flows went away meanwhile.
+    // Resumes once every change of the generation asked for before this one (the request's
+    // id) has ended; false when the flows went away meanwhile.
     QCoro::Task<bool> untilTurnOf(quint64 ticket);
-    int changesUnderWay() const { return static_cast<int>(m_changes.size()); }
+    // A change that will be asked for once the one before it ends (a switch to direct mode
+    // turns the proxy off, then reloads): it counts as under way from now, without a turn.
+    Lease announceChange();
+    // The changes of the current generation, announced ones included.
+    int changesUnderWay() const { return static_cast<int>(m_changes.size() + m_announced.size()); }
     // How many changes have been asked for: a keep-alive check that overlapped one probed a
     // connection in change.
     quint64 changesBegun() const { return m_changesBegun; }
@@ -141,7 +152,11 @@ private:
     void endRecovery(quint64 generation);
     void endNodeStart(quint64);
     void endTakeDown(quint64);
+    void endTunnelCall(quint64);
     void endChange(quint64 ticket);
+    void endAnnouncement(quint64 id);
+    // A new generation: the changes of the old one give up their turns.
+    void newGeneration();
     void dropHolds(bool keepCurrentConnection, bool keepAccount);
     // Wakes every waiter, which then looks again at what it waits for.
     void wakeWaiters();
@@ -157,10 +172,13 @@ private:
     quint64 m_picks = 0;
     int m_nodeStarts = 0;
     int m_takeDowns = 0;
+    int m_tunnelCalls = 0;
     quint64 m_nextTicket = 0;
     quint64 m_changesBegun = 0;
-    // Tickets of the changes under way, oldest first.
+    // Tickets of the current generation's changes under way, oldest first.
     std::set<quint64> m_changes;
+    std::set<quint64> m_announced;
+    quint64 m_nextAnnouncement = 0;
     std::optional<quint64> m_recovery;
     // Each waiter's own event: it outlives these flows, which set every one as they go.
     QList<std::shared_ptr<OneShotEvent>> m_waiters;
