@@ -135,6 +135,58 @@ TEST(ConnectionFlows, ChangesTakeTurnsInTheOrderAsked) {
     runTask(std::move(firstGoes));
 }
 
+// A change of an ended connection can no longer reach the tunnel but through a call already
+// under way: it holds back none of the next connection's changes, and only that call holds
+// back its connect.
+TEST(ConnectionFlows, ChangesOfAnEndedConnectionHoldBackOnlyTheirTunnelCall) {
+    ConnectionFlows flows;
+    QStringList order;
+    ConnectionFlows::Lease waiting = flows.requestChange();
+    ConnectionFlows::Lease calling = flows.requestChange();
+    ConnectionFlows::Lease call = flows.beginTunnelCall();
+    ConnectionFlows::Lease announced = flows.announceChange();
+    EXPECT_EQ(flows.changesUnderWay(), 3);
+
+    flows.advance();
+    EXPECT_EQ(flows.changesUnderWay(), 0);
+    bool free = false;
+    QCoro::Task<void> connect = onceFree(flows, free);
+    ConnectionFlows::Lease next = flows.requestChange();
+    QCoro::Task<void> nextGoes = afterTurn(flows, next.id(), order, QStringLiteral("next"));
+    EXPECT_EQ(order, QStringList{QStringLiteral("next")});
+    EXPECT_EQ(flows.changesUnderWay(), 1);
+    // The stopped ones ending late take nothing of the new one's.
+    waiting.end();
+    announced.end();
+    calling.end();
+    EXPECT_EQ(flows.changesUnderWay(), 1);
+    for (int turn = 0; turn < 5; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(free);
+    call.end();
+    runTask(std::move(connect));
+    EXPECT_TRUE(free);
+    next.end();
+    EXPECT_EQ(flows.changesUnderWay(), 0);
+    runTask(std::move(nextGoes));
+}
+
+// An announced change counts as under way without taking a turn: the change before it goes.
+TEST(ConnectionFlows, AnAnnouncedChangeTakesNoTurn) {
+    ConnectionFlows flows;
+    QStringList order;
+    ConnectionFlows::Lease announced = flows.announceChange();
+    ConnectionFlows::Lease change = flows.requestChange();
+    QCoro::Task<void> goes = afterTurn(flows, change.id(), order, QStringLiteral("switch"));
+    EXPECT_EQ(order, QStringList{QStringLiteral("switch")});
+    change.end();
+    EXPECT_EQ(flows.changesUnderWay(), 1);
+    announced.end();
+    EXPECT_EQ(flows.changesUnderWay(), 0);
+    runTask(std::move(goes));
+}
+
 TEST(ConnectionFlows, TheTunnelIsFreeOnceNoStartAndNoTakeDownIsLeft) {
     auto flows = std::make_unique<ConnectionFlows>();
     bool free = false;
