@@ -87,9 +87,9 @@ bool logHas(const StateFixture& f, const QString& text) {
 
 // --- Choices made while the node starts, and a proxy switch still out at the end ----------
 
-// Chosen while the node starts; once connected, with the connect's last report still out, the
-// system proxy is switched off, and its switch is still out when the connect ends. When it
-// ends, the connection is brought to the rest of the choices.
+// A node, the global mode or AI mode chosen while the node starts; once connected, with the
+// connect's last report still out, the system proxy is switched off, and that switch is still
+// out when the connect ends. When the switch ends, the rest of the choices is brought over.
 TEST(Convergence, AChoiceDuringTheNodeStartRunsThoughAProxySwitchIsOutAtTheEnd) {
     for (const Choice choice : {Choice::pick, Choice::globalMode, Choice::aiOn}) {
         SCOPED_TRACE(static_cast<int>(choice));
@@ -123,7 +123,7 @@ TEST(Convergence, AChoiceDuringTheNodeStartRunsThoughAProxySwitchIsOutAtTheEnd) 
                   text(QStringList{QStringLiteral("reload(%1)").arg(node)}));
         ASSERT_TRUE(runKeepAlivePass(f));
         EXPECT_EQ(text(reportLine(f.service.connectionReports().last())),
-              text(QStringList({"connected", node, "connected", "OK"})));
+                  text(QStringList({"connected", node, "connected", "OK"})));
         runTask(state.cleanupBeforeExit());
     }
 }
@@ -153,8 +153,8 @@ TEST(Convergence, APickDuringARecoveryRunsThoughAProxySwitchIsOutAtTheEnd) {
     const int loops = f.longSleepsStarted;
     f.service.releaseHeld();
     // The recovery ends, its new keep-alive asleep, while the switch is still out.
-    ASSERT_TRUE(waitUntil(
-        [&] { return f.longSleepsStarted > loops && state.runningTaskCount() == 1; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return f.longSleepsStarted > loops && state.runningTaskCount() == 1; }));
     proxySwitch.release();
     runTask(std::move(proxyOff));
     ASSERT_TRUE(untilAtRest(f));
@@ -162,9 +162,9 @@ TEST(Convergence, APickDuringARecoveryRunsThoughAProxySwitchIsOutAtTheEnd) {
     expectRunsTheChoices(f, QStringLiteral("jp-01"));
     EXPECT_FALSE(state.systemProxyEnabled());
     EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("connect("))),
-                  text(QStringList({"connect(hk-01,0)", "connect(sg-01,0)"})));
+              text(QStringList({"connect(hk-01,0)", "connect(sg-01,0)"})));
     EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("reload("))),
-                  text(QStringList{QStringLiteral("reload(jp-01)")}));
+              text(QStringList{QStringLiteral("reload(jp-01)")}));
     ASSERT_TRUE(runKeepAlivePass(f));
     EXPECT_EQ(text(f.service.connectionReports().last().value(QStringLiteral("endpointId"))),
               "jp-01");
@@ -197,9 +197,9 @@ TEST(Convergence, APickRunsThoughTheProxyIsSwitchedBackWhileTheConnectBringsItOv
     EXPECT_TRUE(state.systemProxyEnabled());
     EXPECT_TRUE(f.preferences->boolValue(kSystemProxyKey));
     EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("connect("))),
-                  text(QStringList{QStringLiteral("connect(hk-01,0)")}));
+              text(QStringList{QStringLiteral("connect(hk-01,0)")}));
     EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("reload("))),
-                  text(QStringList{QStringLiteral("reload(jp-01)")}));
+              text(QStringList{QStringLiteral("reload(jp-01)")}));
     ASSERT_TRUE(runKeepAlivePass(f));
     EXPECT_EQ(text(reportLine(f.service.connectionReports().last())),
               text(QStringList({"connected", "jp-01", "connected", "OK"})));
@@ -241,7 +241,7 @@ TEST(Convergence, APickDuringTheNextNodeStartIsNotHeldBackByAnEndedConnectionsRe
         ASSERT_TRUE(runKeepAlivePassBeside(f));
         EXPECT_EQ(healthChecks(f), checks + 1);
         EXPECT_EQ(text(reportLine(f.service.connectionReports().last())),
-              text(QStringList({"connected", "jp-01", "connected", "OK"})));
+                  text(QStringList({"connected", "jp-01", "connected", "OK"})));
 
         // The old answer, when it comes, changes nothing.
         f.service.releaseHeld();
@@ -282,7 +282,7 @@ TEST(Convergence, APickOnTheNextConnectionIsNotHeldBackByAnEndedConnectionsReloa
         expectRunsTheChoices(f, QStringLiteral("jp-01"));
         ASSERT_TRUE(runKeepAlivePass(f));
         EXPECT_EQ(text(f.service.connectionReports().last().value(QStringLiteral("endpointId"))),
-              "jp-01");
+                  "jp-01");
         runTask(state.cleanupBeforeExit());
     }
 }
@@ -402,11 +402,11 @@ TEST(KeepAlive, DiscardsAFailedCheckThatOverlappedAnAIModeReload) {
     f.releaseLongSleeps();
     ASSERT_TRUE(waitUntil([&] { return probing; }));
     state.toggleAIEnhancedMode();
-    ASSERT_TRUE(waitUntil([&] {
-        return f.logMessages().first().startsWith(QStringLiteral("配置已热重载："));
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return f.logMessages().first().startsWith(QStringLiteral("配置已热重载：")); }));
     probeReturns.set();
-    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 1 && f.longSleepsStarted == 3; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return state.runningTaskCount() == 1 && f.longSleepsStarted == 3; }));
 
     EXPECT_FALSE(logHas(f, QStringLiteral("（2/2）")));
     EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);

@@ -27,9 +27,8 @@ inline AppState& signedIn(StateFixture& f) {
 inline bool runKeepAlivePass(StateFixture& f) {
     const int before = f.longSleepsStarted;
     f.releaseLongSleeps();
-    return waitUntil([&] {
-        return f.longSleepsStarted > before && f.state->runningTaskCount() == 1;
-    });
+    return waitUntil(
+        [&] { return f.longSleepsStarted > before && f.state->runningTaskCount() == 1; });
 }
 
 // Wakes the keep-alive once and waits until its loop sleeps again, whatever else still runs.
@@ -44,8 +43,7 @@ inline bool untilAtRest(StateFixture& f) {
     for (int turn = 0; turn < 20; ++turn) {
         QCoreApplication::processEvents();
     }
-    return waitUntil(
-        [&] { return f.state->runningTaskCount() == 1 && !f.state->isBusy(); });
+    return waitUntil([&] { return f.state->runningTaskCount() == 1 && !f.state->isBusy(); });
 }
 
 inline Endpoint endpointWithId(const AppState& state, const QString& id) {
