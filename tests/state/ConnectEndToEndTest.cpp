@@ -1,5 +1,6 @@
 #include "ChildProcesses.h"
 #include "EngineTunnel.h"
+#include "FlowTestSupport.h"
 #include "IsolatedRuntimeProfile.h"
 #include "LocalHTTPServer.h"
 #include "RunTask.h"
@@ -97,6 +98,9 @@ public:
     using EngineTunnel::EngineTunnel;
     std::function<void()> onHealthCheckStarted;
     std::function<void()> onConnectStarted;
+    // Set: the next system-proxy switch, once the engine has made it, answers only when this is.
+    OneShotEvent* switchAnswer = nullptr;
+    bool switchMade = false;
 
     QCoro::Task<TunnelActivation> connect(ProtocolConfiguration configuration, OutboundMode mode,
                                           bool ai, bool systemProxy, bool quickStart) override {
@@ -107,6 +111,16 @@ public:
         }
         TunnelActivation activation = co_await std::move(start);
         co_return activation;
+    }
+
+    QCoro::Task<QStringList> setSystemProxyEnabled(bool enabled, int port) override {
+        QStringList notes = co_await EngineTunnel::setSystemProxyEnabled(enabled, port);
+        OneShotEvent* answer = std::exchange(switchAnswer, nullptr);
+        if (answer) {
+            switchMade = true;
+            co_await answer->wait();
+        }
+        co_return notes;
     }
 
     QCoro::Task<TunnelHealthCheck> connectionHealthCheck(int port, bool ai,
@@ -323,4 +337,60 @@ TEST(ConnectEndToEnd, ASystemProxySwitchDuringTheNodeStartHoldsOnceConnected) {
         EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
         EXPECT_TRUE(untilProcessCount([&] { return processesMentioning(f.home.root()); }, 0));
     }
+}
+
+// A node picked while the node starts; once connected, with the connect's last report still
+// out, the system proxy is switched off, and the switch answers only after the connect ended.
+// Once it does, the picked node runs, through the engine, and the machine's proxy stays off.
+TEST(ConnectEndToEnd, APickDuringTheNodeStartRunsThoughAProxySwitchIsOutAtTheEnd) {
+    StandinFixture tools;
+    tools.writeNetwork(usersNetwork());
+    StateFixture f;
+    const ToolPaths paths = standinPaths(tools);
+    SignedInOverTheEngine app(f, paths);
+    AppState& state = *app.state;
+    const QJsonObject before = tools.readNetwork();
+
+    f.service.addFault(held("POST", "/client/connection-report"));
+    app.tunnel->onConnectStarted = [&] {
+        state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    };
+    QCoro::Task<void> press = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }))
+        << f.logMessages().join(QLatin1Char('\n')).toStdString();
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
+    ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
+
+    OneShotEvent switchAnswers;
+    app.tunnel->switchAnswer = &switchAnswers;
+    QCoro::Task<void> proxyOff = state.setSystemProxyEnabled(false);
+    ASSERT_TRUE(waitUntil([&] { return app.tunnel->switchMade; }));
+    f.service.releaseHeld();
+    runTask(std::move(press));
+    switchAnswers.set();
+    runTask(std::move(proxyOff));
+    ASSERT_TRUE(untilAtRest(f));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
+        << f.logMessages().join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
+    ASSERT_TRUE(state.runningConnection().has_value());
+    EXPECT_EQ(state.runningConnection()->endpoint.id.toStdString(), "jp-01");
+    EXPECT_FALSE(state.runningConnection()->systemProxyEnabled);
+    EXPECT_FALSE(state.systemProxyEnabled());
+    EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+    EXPECT_FALSE(state.alertMessage());
+
+    // The keep-alive probes and reports the picked node.
+    const int loops = f.longSleepsStarted;
+    f.releaseLongSleeps();
+    ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted > loops; }));
+    const QJsonObject report = f.service.connectionReports().last();
+    EXPECT_EQ(report.value(QStringLiteral("status")).toString().toStdString(), "connected");
+    EXPECT_EQ(report.value(QStringLiteral("endpointId")).toString().toStdString(), "jp-01");
+    EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+
+    runTask(state.toggleConnection());
+    EXPECT_EQ(proxySettings(tools.readNetwork()), proxySettings(before));
+    EXPECT_TRUE(untilProcessCount([&] { return processesMentioning(f.home.root()); }, 0));
 }
