@@ -499,6 +499,17 @@ HTTPSession::~HTTPSession() = default;
 
 QCoro::Task<HTTPResponse> HTTPSession::data(HTTPRequest request) {
     const QPointer<HTTPSession> self(this);
+    // Counted until the caller resumes, however it ends; the session may be gone by then.
+    struct UnderWay {
+        QPointer<HTTPSession> session;
+        explicit UnderWay(HTTPSession* s) : session(s) { ++s->m_requestsUnderWay; }
+        ~UnderWay() {
+            if (session) {
+                --session->m_requestsUnderWay;
+            }
+        }
+    };
+    const UnderWay underWay(this);
     const auto deadline = std::chrono::steady_clock::now() + m_options.resourceTimeout;
     for (int redirects = 0;; ++redirects) {
         if (!self) {

@@ -53,6 +53,9 @@ public:
     ~HTTPSession() override;
 
     QCoro::Task<HTTPResponse> data(HTTPRequest request);
+    // Calls of data() that have not returned yet: lets a test wait until every request it did
+    // not hold has been answered.
+    int requestsUnderWay() const { return m_requestsUnderWay; }
 
 private:
     struct Transfer;
@@ -60,6 +63,7 @@ private:
 
     Options m_options;
     std::unique_ptr<Multi> m_multi;
+    int m_requestsUnderWay = 0;
 };
 
 } // namespace orvane

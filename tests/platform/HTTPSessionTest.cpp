@@ -178,6 +178,36 @@ TEST(HTTPSessionTest, TransportFailuresAreCoded) {
     EXPECT_EQ(failureCode(shortTotal, total), URLError::Code::timedOut);
 }
 
+// A request counts from the call until the caller resumes, however it ends.
+TEST(HTTPSessionTest, CountsRequestsUnderWay) {
+    LocalServer local;
+    std::atomic<bool> answer = false;
+    local.server().Get("/wait", [&answer](const httplib::Request&, httplib::Response& res) {
+        while (!answer) {
+            std::this_thread::sleep_for(1ms);
+        }
+        res.set_content("{}", "application/json");
+    });
+    HTTPSession session;
+    HTTPRequest waiting;
+    waiting.url = local.url("/wait");
+    QCoro::Task<HTTPResponse> first = session.data(waiting);
+    QCoro::Task<HTTPResponse> second = session.data(waiting);
+    EXPECT_EQ(session.requestsUnderWay(), 2);
+    answer = true;
+    EXPECT_EQ(test::runTask(std::move(first)).statusCode, 200);
+    test::runTask(std::move(second));
+    EXPECT_EQ(session.requestsUnderWay(), 0);
+
+    HTTPRequest refused;
+    refused.url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(freePort()));
+    failureCode(session, refused);
+    HTTPRequest malformed;
+    malformed.url = QUrl(QStringLiteral("ftp://127.0.0.1/x"));
+    failureCode(session, malformed);
+    EXPECT_EQ(session.requestsUnderWay(), 0);
+}
+
 TEST(HTTPSessionTest, LostConnectionIsReportedNeverResent) {
     HTTPSession session;
     for (const auto mode : {Dropping::Mode::readThenReset, Dropping::Mode::closeBeforeReading}) {

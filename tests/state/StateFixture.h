@@ -90,6 +90,9 @@ public:
         };
         d.arguments = arguments;
         d.startSpeedTimer = false;
+        if (adjustDependencies) {
+            adjustDependencies(d);
+        }
         state = std::make_unique<AppState>(std::move(d));
         return *state;
     }
@@ -133,6 +136,8 @@ public:
     std::optional<OrvaneRuntimeError> launchAtLoginRefusal;
     QList<bool> launchAtLoginRequests;
     ScriptedTunnel* tunnel = nullptr;
+    // Last word on the dependencies before the state is made (another HTTP session, say).
+    std::function<void(AppStateDependencies&)> adjustDependencies;
     std::unique_ptr<AppState> state;
 };
 

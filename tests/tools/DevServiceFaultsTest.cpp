@@ -208,6 +208,43 @@ TEST_F(DevServiceFaultsTest, HeldRequestsAreAnsweredAsThingsStandAtTheRelease) {
     EXPECT_NE(nodes.get(), 200);
 }
 
+// Held requests are listed in the order they came and go one at a time, as answered or failed.
+TEST_F(DevServiceFaultsTest, HeldRequestsGoOneAtATime) {
+    const int port = m_service.port();
+    auto later = [port](const char* path) {
+        return std::async(std::launch::async, [port, path = QString::fromLatin1(path)] {
+            return ServiceClient(port).get(path).status;
+        });
+    };
+    auto heldReaches = [this](int count) {
+        for (int i = 0; i < 3000 && m_service.heldCount() != count; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return m_service.heldCount() == count;
+    };
+    m_service.addFault(fault("GET", "", Kind::hold, -1));
+    auto plans = later("/api/plans");
+    ASSERT_TRUE(heldReaches(1));
+    auto nodes = later("/api/nodes");
+    ASSERT_TRUE(heldReaches(2));
+    const QList<DevService::HeldRequest> held = m_service.heldRequests();
+    ASSERT_EQ(held.size(), 2);
+    EXPECT_EQ(held[0].path, QStringLiteral("/plans"));
+    EXPECT_EQ(held[1].path, QStringLiteral("/nodes"));
+    EXPECT_EQ(held[1].method, QStringLiteral("GET"));
+    EXPECT_LT(held[0].id, held[1].id);
+
+    // The later one first, failed; it stops counting at once, and the other still waits.
+    EXPECT_TRUE(m_service.releaseHeld(held[1].id, 500));
+    EXPECT_FALSE(m_service.releaseHeld(held[1].id));
+    EXPECT_EQ(m_service.heldCount(), 1);
+    EXPECT_EQ(nodes.get(), 500);
+    EXPECT_EQ(plans.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    EXPECT_TRUE(m_service.releaseHeld(held[0].id));
+    EXPECT_EQ(plans.get(), 200);
+    EXPECT_TRUE(m_service.heldRequests().isEmpty());
+}
+
 TEST_F(DevServiceFaultsTest, ClosedConnectionsCarryNoAnswer) {
     m_service.addFault(fault("GET", "/nodes", Kind::closeConnection));
     const auto dropped = m_client->get(QStringLiteral("/api/nodes"));

@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -306,15 +307,43 @@ void DevService::clearFaults() {
 
 int DevService::heldCount() const {
     std::lock_guard lock(m_mutex);
-    return m_held;
+    return static_cast<int>(std::count_if(m_held.begin(), m_held.end(),
+                                          [](const auto& entry) { return !entry.second.released; }));
+}
+
+QList<DevService::HeldRequest> DevService::heldRequests() const {
+    std::lock_guard lock(m_mutex);
+    QList<HeldRequest> list;
+    for (const auto& [id, holding] : m_held) {
+        if (!holding.released) {
+            list.append(holding.request);
+        }
+    }
+    return list;
 }
 
 void DevService::releaseHeld() {
     {
         std::lock_guard lock(m_mutex);
-        ++m_releases;
+        for (auto& [id, holding] : m_held) {
+            holding.released = true;
+        }
     }
     m_stopSignal.notify_all();
+}
+
+bool DevService::releaseHeld(quint64 id, std::optional<int> status) {
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_held.find(id);
+        if (found == m_held.end() || found->second.released) {
+            return false;
+        }
+        found->second.released = true;
+        found->second.status = status;
+    }
+    m_stopSignal.notify_all();
+    return true;
 }
 
 QList<DevService::RecordedRequest> DevService::requests() const {
@@ -501,35 +530,8 @@ DevService::Answer DevService::answerAPI(const httplib::Request& request, const 
         return normally();
     }
     switch (fault.kind) {
-    case FaultKind::status: {
-        Answer answer{fault.status, {}, "application/json", QStringLiteral("fault")};
-        const QString error = faultErrorText(fault.status);
-        switch (fault.body) {
-        case ErrorBody::errorAndMessage:
-            answer.body = compact({{QStringLiteral("error"), error},
-                                   {QStringLiteral("message"), faultMessageText(fault.status)}});
-            break;
-        case ErrorBody::errorOnly:
-            answer.body = compact({{QStringLiteral("error"), error}});
-            break;
-        case ErrorBody::messageOnly:
-            answer.body = compact({{QStringLiteral("message"), faultMessageText(fault.status)}});
-            break;
-        case ErrorBody::errorEmpty:
-            answer.body = compact({{QStringLiteral("error"), QString()}});
-            break;
-        case ErrorBody::messageEmpty:
-            answer.body = compact({{QStringLiteral("message"), QString()}});
-            break;
-        case ErrorBody::empty:
-            break;
-        case ErrorBody::notJSON:
-            answer.body = "<html>oops</html>";
-            answer.contentType = "text/html";
-            break;
-        }
-        return answer;
-    }
+    case FaultKind::status:
+        return statusAnswer(fault.status, fault.body);
     case FaultKind::malformedJSON:
         return Answer{200, R"({"nodes": [)", "application/json",
                       QStringLiteral("fault: malformed")};
@@ -556,9 +558,16 @@ DevService::Answer DevService::answerAPI(const httplib::Request& request, const 
         return answer;
     }
     case FaultKind::hold: {
-        if (!waitUntilReleased()) {
+        std::optional<int> status;
+        if (!waitUntilReleased({0, method, apiPath, QByteArray::fromStdString(request.body)},
+                               status)) {
             return Answer{503, compact({{QStringLiteral("error"), faultErrorText(503)}}),
                           "application/json", QStringLiteral("stopping")};
+        }
+        if (status) {
+            Answer answer = statusAnswer(*status, ErrorBody::errorAndMessage);
+            answer.note = QStringLiteral("fault: held, then failed");
+            return answer;
         }
         // Answered as things stand at the release, not as they stood on arrival.
         Answer answer = normally();
@@ -601,13 +610,45 @@ bool DevService::waitUnlessStopping(int milliseconds) {
                                   [this] { return m_stopping; });
 }
 
-bool DevService::waitUntilReleased() {
+bool DevService::waitUntilReleased(HeldRequest request, std::optional<int>& status) {
     std::unique_lock lock(m_mutex);
-    const quint64 release = m_releases;
-    ++m_held;
-    m_stopSignal.wait(lock, [this, release] { return m_stopping || m_releases != release; });
-    --m_held;
+    const quint64 id = ++m_nextHeld;
+    request.id = id;
+    m_held.emplace(id, Holding{std::move(request), false, std::nullopt});
+    m_stopSignal.wait(lock, [this, id] { return m_stopping || m_held.at(id).released; });
+    status = m_held.at(id).status;
+    m_held.erase(id);
     return !m_stopping;
+}
+
+DevService::Answer DevService::statusAnswer(int status, ErrorBody body) {
+    Answer answer{status, {}, "application/json", QStringLiteral("fault")};
+    const QString error = faultErrorText(status);
+    switch (body) {
+    case ErrorBody::errorAndMessage:
+        answer.body = compact({{QStringLiteral("error"), error},
+                               {QStringLiteral("message"), faultMessageText(status)}});
+        break;
+    case ErrorBody::errorOnly:
+        answer.body = compact({{QStringLiteral("error"), error}});
+        break;
+    case ErrorBody::messageOnly:
+        answer.body = compact({{QStringLiteral("message"), faultMessageText(status)}});
+        break;
+    case ErrorBody::errorEmpty:
+        answer.body = compact({{QStringLiteral("error"), QString()}});
+        break;
+    case ErrorBody::messageEmpty:
+        answer.body = compact({{QStringLiteral("message"), QString()}});
+        break;
+    case ErrorBody::empty:
+        break;
+    case ErrorBody::notJSON:
+        answer.body = "<html>oops</html>";
+        answer.contentType = "text/html";
+        break;
+    }
+    return answer;
 }
 
 bool DevService::dropConnection(const httplib::Request& request) const {

@@ -7,8 +7,10 @@
 #include <QString>
 
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace httplib {
@@ -64,6 +66,13 @@ public:
         int delayMs = 0; // for delay: wait this long, then answer normally
         // hold: wait until releaseHeld() (or stop), then answer normally
     };
+    // A request waiting for its release, numbered in the order it came to be held.
+    struct HeldRequest {
+        quint64 id = 0;
+        QString method;
+        QString path; // after "/api", without query, as for faults
+        QByteArray body;
+    };
     struct RecordedRequest {
         QString method;
         QString path; // full path incl. "/api" as received, undecoded
@@ -88,8 +97,13 @@ public:
     void addFault(const Fault& fault);
     void clearFaults();
     // Held requests, answered only once released: lets a test act while one is in flight.
+    // A released request no longer counts, even before its answer has left.
     int heldCount() const;
-    void releaseHeld();
+    QList<HeldRequest> heldRequests() const; // oldest first
+    void releaseHeld(); // every one held now
+    // Only that one, answered as usual or, given a status, as a status fault would; false when
+    // it is not held (any more).
+    bool releaseHeld(quint64 id, std::optional<int> status = std::nullopt);
     QList<RecordedRequest> requests() const;
     void clearRequests();
     QList<QJsonObject> connectionReports() const;
@@ -112,7 +126,9 @@ private:
                      const QMap<QString, QString>& headers, bool& dropped);
     bool takeFault(const QString& method, const QString& apiPath, Fault& fault);
     bool waitUnlessStopping(int milliseconds);
-    bool waitUntilReleased();
+    // Until released (true) or stopping; `status` then tells how to answer.
+    bool waitUntilReleased(HeldRequest request, std::optional<int>& status);
+    static Answer statusAnswer(int status, ErrorBody body);
     bool dropConnection(const httplib::Request& request) const;
     void shutdownServerSockets() const;
     void log(const QString& line) const;
@@ -127,8 +143,13 @@ private:
     QList<Fault> m_faults;
     QList<RecordedRequest> m_requests;
     bool m_stopping = false;
-    int m_held = 0;
-    quint64 m_releases = 0;
+    struct Holding {
+        HeldRequest request;
+        bool released = false;
+        std::optional<int> status;
+    };
+    std::map<quint64, Holding> m_held;
+    quint64 m_nextHeld = 0;
     std::condition_variable m_stopSignal; // also signals a release
 };
 
