@@ -309,6 +309,9 @@ private:
     // The runtime clean-up, counted as a take-down, after a connection the state itself ended
     // (a system proxy that would not hold, a reload that lost sing-box).
     QCoro::Task<void> takeDownLostConnection();
+    // The runtime clean-up of a connect or recovery, counted as a take-down: a connect after a
+    // disconnect waits for the stopped one's.
+    QCoro::Task<void> takeDownCounted();
     QUrl publicPricingURL(const QUrl& base, const Plan& plan,
                           const std::optional<QString>& account) const;
     static QUrl publicLoginURL(const QUrl& base, const QUrl& next);
@@ -348,12 +351,12 @@ private:
         bool systemProxyEnabled = false;
     };
     // A node start whose flow was stopped meanwhile is taken down again; exit waits for it.
-    QCoro::Task<StartedNode> startNode(ProtocolConfiguration configuration, quint64 generation);
+    QCoro::Task<StartedNode> startNode(ProtocolConfiguration configuration,
+                                       OutboundMode outboundMode, quint64 generation);
     // A connect or recovery brought `endpoint` up: the record holds it with the choices the
     // start applied, and the selection follows it unless the user picked a node since.
     void recordNodeStarted(const StartedNode& started, const Endpoint& endpoint,
-                           const Device& device, OutboundMode requestedMode,
-                           quint64 picksAtStart);
+                           const Device& device, quint64 picksAtStart);
 
     // What runs against what the user chose last. Every end of connection work (a connect, a
     // recovery, a change) looks again; the last to end finds the connection at rest, and brings

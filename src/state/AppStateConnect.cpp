@@ -73,7 +73,7 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
     const quint64 picks = m_flows->picks();
     beginConnectionAttempt(selectedEndpoint());
     appendLog(QStringLiteral("正在检查本机代理环境。"));
-    co_await m_tunnel.cleanupRuntimeArtifacts(true);
+    co_await takeDownCounted();
     stopCheck();
     forgetRunningNode();
     recordConnectionState(QStringLiteral("device_bind"), selectedEndpoint(), QStringLiteral("OK"),
@@ -130,7 +130,7 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
         appendLog(candidate.region + QStringLiteral(" 连接失败：") + description);
         co_await reportConnection(failed, candidate, device, description);
         stopCheck();
-        co_await m_tunnel.cleanupRuntimeArtifacts(true);
+        co_await takeDownCounted();
         stopCheck();
         forgetRunningNode();
         if (!shouldTryNextEndpoint(failure)) {
@@ -153,15 +153,15 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
     const OutboundMode requestedMode = m_outboundMode;
     const ProtocolConfiguration configuration =
         co_await generateProtocolConfig(candidate, device, token);
-    appendLog(QStringLiteral("出站模式：") + outboundModeTitle(m_outboundMode) +
+    appendLog(QStringLiteral("出站模式：") + outboundModeTitle(requestedMode) +
               QStringLiteral("。"));
     recordConnectionState(QStringLiteral("kernel_start"), candidate, QStringLiteral("OK"),
                           QStringLiteral("启动协议内核。"));
-    const StartedNode started = co_await startNode(configuration, generation);
+    const StartedNode started = co_await startNode(configuration, requestedMode, generation);
     const TunnelActivation& activation = started.activation;
     const bool singBox = activation.mode == TunnelActivation::Mode::singBox;
 
-    recordNodeStarted(started, candidate, device, requestedMode, picks);
+    recordNodeStarted(started, candidate, device, picks);
     setCurrentConfigPath(kConfigWrittenNote);
     setConnectedAt(m_deps.wallClock());
     setConnectionState(ConnectionState::Case::connected);
@@ -191,9 +191,11 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
 }
 
 QCoro::Task<AppState::StartedNode> AppState::startNode(ProtocolConfiguration configuration,
+                                                      OutboundMode outboundMode,
                                                       quint64 generation) {
     StartedNode started;
-    started.outboundMode = m_outboundMode;
+    // The mode the configuration was built for: a newer choice comes after, by a reload.
+    started.outboundMode = outboundMode;
     started.aiEnhancedModeEnabled = m_aiEnhancedModeEnabled;
     started.systemProxyEnabled = m_systemProxyEnabled;
     QPointer<AppState> self(this);
@@ -232,8 +234,7 @@ QCoro::Task<AppState::StartedNode> AppState::startNode(ProtocolConfiguration con
 }
 
 void AppState::recordNodeStarted(const StartedNode& started, const Endpoint& endpoint,
-                                 const Device& device, OutboundMode requestedMode,
-                                 quint64 picksAtStart) {
+                                 const Device& device, quint64 picksAtStart) {
     // A node the user picked meanwhile stays selected; the connection is brought to it next.
     if (m_flows->picks() == picksAtStart) {
         setSelectedEndpointId(endpoint.id);
@@ -242,8 +243,7 @@ void AppState::recordNodeStarted(const StartedNode& started, const Endpoint& end
     running.endpoint = endpoint;
     running.device = device;
     running.mode = started.activation.mode;
-    // The service built the configuration for the mode of its request.
-    running.outboundMode = requestedMode;
+    running.outboundMode = started.outboundMode;
     running.aiEnhancedModeEnabled = started.aiEnhancedModeEnabled;
     running.systemProxyEnabled = started.systemProxyEnabled;
     m_flows->setRunning(running);
@@ -475,6 +475,21 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
     setConnectedAt(std::nullopt);
     setAIProxyReady(false);
     setConnectionState(ConnectionState::Case::disconnected);
+}
+
+QCoro::Task<void> AppState::takeDownCounted() {
+    ConnectionFlows::Lease takeDown = m_flows->beginTakeDown();
+    std::exception_ptr failure;
+    try {
+        co_await m_tunnel.cleanupRuntimeArtifacts(true);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Ended before the caller resumes, which may look whether the tunnel is free.
+    takeDown.end();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 QCoro::Task<void> AppState::takeDownLostConnection() {

@@ -192,7 +192,7 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
             throw FlowStopped{};
         }
     };
-    co_await m_tunnel.cleanupRuntimeArtifacts(true);
+    co_await takeDownCounted();
     stopCheck();
     forgetRunningNode();
     QSet<QString> excluded;
@@ -213,13 +213,13 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
         std::exception_ptr failure;
         try {
             configuration = co_await generateProtocolConfig(candidate, device, token);
-            started = co_await startNode(*configuration, generation);
+            started = co_await startNode(*configuration, requestedMode, generation);
         } catch (...) {
             failure = std::current_exception();
         }
         const TunnelActivation& activation = started.activation;
         if (!failure) {
-            recordNodeStarted(started, candidate, device, requestedMode, picks);
+            recordNodeStarted(started, candidate, device, picks);
             setCurrentConfigPath(
                 QStringLiteral("协议配置已安全写入本机，临时文件会在连接成功后清理。"));
             setConnectedAt(m_deps.wallClock());
@@ -263,7 +263,7 @@ QCoro::Task<void> AppState::recoverThroughCandidates(Endpoint failed, Device dev
                   description);
         co_await reportConnection(QStringLiteral("failed"), candidate, device, description);
         stopCheck();
-        co_await m_tunnel.cleanupRuntimeArtifacts(true);
+        co_await takeDownCounted();
         stopCheck();
         forgetRunningNode();
         if (!shouldTryNextEndpoint(failure)) {

@@ -96,7 +96,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
             reachedTunnel = true;
             // The call counts beyond this generation: a connect after a disconnect waits for it.
             const ConnectionFlows::Lease call = m_flows->beginTunnelCall();
-            co_await m_tunnel.reload(*configuration, m_outboundMode,
+            co_await m_tunnel.reload(*configuration, applied.outboundMode,
                                      applied.aiEnhancedModeEnabled, applied.systemProxyEnabled);
         }
     } catch (const FlowStopped&) {
