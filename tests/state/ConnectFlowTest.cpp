@@ -1,3 +1,4 @@
+#include "FlowTestSupport.h"
 #include "OneShotEvent.h"
 #include "OrvaneRuntimeError.h"
 #include "RunTask.h"
@@ -16,23 +17,6 @@ using dev::DevService;
 
 namespace {
 
-// Candidate order on the local service: hk-01 (selected), sg-01, hk-02, jp-01.
-AppState& signedIn(StateFixture& f) {
-    f.preferences->setString(QStringLiteral("orvane.sessionToken"), f.service.demoToken());
-    AppState& state = f.makeState();
-    runTask(state.bootstrap());
-    return state;
-}
-
-// Wakes the keep-alive once and waits until a loop sleeps again with nothing else running.
-bool runKeepAlivePass(StateFixture& f) {
-    const int before = f.longSleepsStarted;
-    f.releaseLongSleeps();
-    return waitUntil([&] {
-        return f.longSleepsStarted > before && f.state->runningTaskCount() == 1;
-    });
-}
-
 QCoro::Task<TunnelActivation> failingFor(QString endpointId, QString text,
                                          ProtocolConfiguration configuration) {
     if (configuration.endpointId == endpointId) {
@@ -44,23 +28,12 @@ QCoro::Task<TunnelActivation> failingFor(QString endpointId, QString text,
     co_return activation;
 }
 
-QCoro::Task<TunnelHealthCheck> webCheckFails() {
-    co_return TunnelHealthCheck{false, QStringLiteral("网页连通性检测失败。")};
-}
-
 QStringList stages(const QJsonObject& report) {
     QStringList out;
     for (const QJsonValue& entry : report.value(QStringLiteral("stateLog")).toArray()) {
         out << entry.toObject().value(QStringLiteral("stage")).toString();
     }
     return out;
-}
-
-QStringList reportLine(const QJsonObject& r) {
-    return {r.value(QStringLiteral("status")).toString(),
-            r.value(QStringLiteral("endpointId")).toString(),
-            r.value(QStringLiteral("stateStage")).toString(),
-            r.value(QStringLiteral("reasonCode")).toString()};
 }
 
 } // namespace
@@ -505,27 +478,12 @@ TEST(ConnectFlow, KeepAliveFollowsTheNodeAHotReloadSwitchedTo) {
 
 namespace {
 
-Endpoint endpointWithId(const AppState& state, const QString& id) {
-    for (const Endpoint& endpoint : state.endpoints()) {
-        if (endpoint.id == id) {
-            return endpoint;
-        }
-    }
-    return {};
-}
-
 DevService::Fault delayed(const char* method, const char* path, int ms) {
     DevService::Fault fault;
     fault.method = QString::fromLatin1(method);
     fault.path = QString::fromLatin1(path);
     fault.kind = DevService::FaultKind::delay;
     fault.delayMs = ms;
-    return fault;
-}
-
-DevService::Fault held(const char* method, const char* path) {
-    DevService::Fault fault = delayed(method, path, 0);
-    fault.kind = DevService::FaultKind::hold;
     return fault;
 }
 
@@ -827,40 +785,6 @@ TEST(ConnectFlow, SignOutOrQuitDuringARecoveryStartsNothing) {
 }
 
 // --- Choices the user makes while connection work runs ---------------------------------------
-
-namespace {
-
-// The configuration request of this machine's device, held once.
-DevService::Fault heldConfigRequest(const AppState& state) {
-    DevService::Fault fault;
-    fault.method = QStringLiteral("POST");
-    fault.path = QStringLiteral("/client/devices/") + state.currentDevice()->id +
-                 QStringLiteral("/protocol-config");
-    fault.kind = DevService::FaultKind::hold;
-    return fault;
-}
-
-// Node starts that wait until the test lets them go.
-struct HeldNodeStarts {
-    explicit HeldNodeStarts(StateFixture& f) {
-        f.tunnel->onConnect = [this](ProtocolConfiguration) -> QCoro::Task<TunnelActivation> {
-            starting = true;
-            co_await started.wait();
-            TunnelActivation activation;
-            activation.proxyPort = 19090;
-            co_return activation;
-        };
-    }
-    bool untilOneStarts() {
-        return waitUntil([this] { return starting; });
-    }
-    void release() { started.set(); }
-
-    OneShotEvent started;
-    bool starting = false;
-};
-
-} // namespace
 
 // Two quick picks: the first one's configuration comes back last, yet the last pick is what
 // runs, what is selected and what the keep-alive probes.
