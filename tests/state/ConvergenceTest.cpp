@@ -287,6 +287,38 @@ TEST(Convergence, APickOnTheNextConnectionIsNotHeldBackByAnEndedConnectionsReloa
     }
 }
 
+// A reload already inside the tunnel when the user disconnects still holds the tunnel: a
+// connect pressed next starts its node only once that call has returned.
+TEST(Convergence, AConnectAfterADisconnectWaitsForAReloadInsideTheTunnel) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    OneShotEvent reloaded;
+    bool reloading = false;
+    f.tunnel->onReload = [&](ProtocolConfiguration) -> QCoro::Task<void> {
+        reloading = true;
+        co_await reloaded.wait();
+    };
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+    ASSERT_TRUE(waitUntil([&] { return reloading; }));
+    runTask(state.toggleConnection());
+    ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::disconnected);
+
+    QCoro::Task<void> press = state.toggleConnection();
+    for (int turn = 0; turn < 20; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    // Not even its clean-up has begun.
+    EXPECT_EQ(text(f.tunnel->calls.last()), "disconnect") << text(f.tunnel->calls);
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    reloaded.set();
+    runTask(std::move(press));
+    ASSERT_TRUE(untilAtRest(f));
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 2);
+    expectRunsTheChoices(f, QStringLiteral("hk-01"));
+    runTask(state.cleanupBeforeExit());
+}
+
 // --- A failed proxy switch -------------------------------------------------------------------
 
 // A pick's reload waits for its configuration; the user switches the system proxy, and the
