@@ -22,6 +22,9 @@ using dev::DevService;
 
 namespace {
 
+// Waits on work of the engine's real processes (sing-box, its probes, the proxy tools).
+constexpr std::chrono::milliseconds kEngineWait = std::chrono::seconds(120);
+
 QJsonObject proxy(bool enabled, const QString& server, int port) {
     return QJsonObject{{QStringLiteral("enabled"), enabled},
                        {QStringLiteral("server"), server},
@@ -267,7 +270,7 @@ TEST(ConnectEndToEnd, DisconnectDuringAKeepAliveCheckLeavesNothingRunning) {
     probesFail = true;
     f.releaseLongSleeps();
     ASSERT_TRUE(waitUntil([&] { return f.logMessages().first().contains(QStringLiteral("（1/2）")); }));
-    ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted == 2; }, kEngineWait));
     const auto statsBefore = state.endpointQualityStats();
 
     std::optional<QCoro::Task<void>> press;
@@ -328,7 +331,7 @@ TEST(ConnectEndToEnd, ASystemProxySwitchDuringTheNodeStartHoldsOnceConnected) {
         EXPECT_FALSE(state.isBusy());
 
         f.releaseLongSleeps();
-        ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted == 2; }));
+        ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted == 2; }, kEngineWait));
         EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
             << f.logMessages().join(QLatin1Char('\n')).toStdString();
         proxyIsAsChosen();
@@ -356,7 +359,7 @@ TEST(ConnectEndToEnd, APickDuringTheNodeStartRunsThoughAProxySwitchIsOutAtTheEnd
         state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
     };
     QCoro::Task<void> press = state.toggleConnection();
-    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }))
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }, kEngineWait))
         << f.logMessages().join(QLatin1Char('\n')).toStdString();
     ASSERT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected);
     ASSERT_EQ(state.selectedEndpointId(), QStringLiteral("jp-01"));
@@ -364,12 +367,12 @@ TEST(ConnectEndToEnd, APickDuringTheNodeStartRunsThoughAProxySwitchIsOutAtTheEnd
     OneShotEvent switchAnswers;
     app.tunnel->switchAnswer = &switchAnswers;
     QCoro::Task<void> proxyOff = state.setSystemProxyEnabled(false);
-    ASSERT_TRUE(waitUntil([&] { return app.tunnel->switchMade; }));
+    ASSERT_TRUE(waitUntil([&] { return app.tunnel->switchMade; }, kEngineWait));
     f.service.releaseHeld();
     runTask(std::move(press));
     switchAnswers.set();
     runTask(std::move(proxyOff));
-    ASSERT_TRUE(untilAtRest(f));
+    ASSERT_TRUE(untilAtRest(f, kEngineWait));
 
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::connected)
         << f.logMessages().join(QLatin1Char('\n')).toStdString();
@@ -384,7 +387,7 @@ TEST(ConnectEndToEnd, APickDuringTheNodeStartRunsThoughAProxySwitchIsOutAtTheEnd
     // The keep-alive probes and reports the picked node.
     const int loops = f.longSleepsStarted;
     f.releaseLongSleeps();
-    ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted > loops; }));
+    ASSERT_TRUE(waitUntil([&] { return f.longSleepsStarted > loops; }, kEngineWait));
     const QJsonObject report = f.service.connectionReports().last();
     EXPECT_EQ(report.value(QStringLiteral("status")).toString().toStdString(), "connected");
     EXPECT_EQ(report.value(QStringLiteral("endpointId")).toString().toStdString(), "jp-01");

@@ -355,6 +355,30 @@ TEST(Convergence, AFailedProxySwitchLeavesThePreferenceAsTheTunnelRunsIt) {
     }
 }
 
+// The same, with a switch that would work: the reload ahead of it applied the choice, so the
+// switch says so and does not ask the system a second time.
+TEST(Convergence, AProxySwitchThatAReloadAlreadyAppliedCallsNothing) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(f.tunnel->runsSystemProxy);
+    f.service.addFault(heldConfigRequest(state));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("sg-01")));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+
+    QCoro::Task<void> proxySwitch = state.setSystemProxyEnabled(false);
+    f.service.releaseHeld();
+    runTask(std::move(proxySwitch));
+    ASSERT_TRUE(untilAtRest(f));
+
+    EXPECT_TRUE(f.tunnel->calls.filter(QStringLiteral("systemProxy(")).isEmpty())
+        << text(f.tunnel->calls);
+    EXPECT_EQ(text(f.logMessages().first()), "系统代理已关闭。");
+    EXPECT_FALSE(f.tunnel->reloadedWith.last().systemProxyEnabled);
+    expectRunsTheChoices(f, QStringLiteral("sg-01"));
+    runTask(state.cleanupBeforeExit());
+}
+
 // --- The keep-alive judges what runs ----------------------------------------------------------
 
 // AI mode switched on, and its reload refused: the node runs without the AI entry, and the

@@ -39,11 +39,13 @@ inline bool runKeepAlivePassBeside(StateFixture& f) {
 }
 
 // Lets queued work begin, then waits until only the keep-alive runs and the busy mark is off.
-inline bool untilAtRest(StateFixture& f) {
+inline bool untilAtRest(StateFixture& f,
+                        std::chrono::milliseconds limit = std::chrono::seconds(15)) {
     for (int turn = 0; turn < 20; ++turn) {
         QCoreApplication::processEvents();
     }
-    return waitUntil([&] { return f.state->runningTaskCount() == 1 && !f.state->isBusy(); });
+    return waitUntil([&] { return f.state->runningTaskCount() == 1 && !f.state->isBusy(); },
+                     limit);
 }
 
 inline Endpoint endpointWithId(const AppState& state, const QString& id) {

@@ -4,15 +4,18 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <chrono>
 #include <functional>
 
 namespace orvane::test {
 
-// Runs the event loop until `done` holds, for at most 15 s; says whether it came to hold.
-inline bool waitUntil(const std::function<bool()>& done) {
+// Runs the event loop until `done` holds, for at most `limit`; says whether it came to hold.
+// Work through real processes gets a longer limit: a loaded machine may be slow to run them.
+inline bool waitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds limit = std::chrono::seconds(15)) {
     QElapsedTimer guard;
     guard.start();
-    while (!done() && guard.elapsed() < 15000) {
+    while (!done() && guard.elapsed() < limit.count()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);
     }
