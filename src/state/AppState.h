@@ -70,9 +70,7 @@ public:
     }
     // The running connection could not be reloaded to the current choices (the alert said
     // so); they apply at the next connect.
-    bool choicesAwaitNextConnect() const {
-        return m_refusedChoices && *m_refusedChoices == currentChoices();
-    }
+    bool choicesAwaitNextConnect() const;
     const std::optional<QString>& alertMessage() const { return m_alertMessage; }
     const std::optional<APIUser>& currentUser() const { return m_currentUser; }
     const QList<Endpoint>& endpoints() const { return m_endpoints; }
@@ -474,7 +472,7 @@ private:
     std::optional<ConnectionFlows::Lease> m_viewBusyHold;
     QString m_latestChoiceReason;
     // Choices a reload of the running connection failed to bring: stored for the next connect,
-    // and not tried again by the state itself until the user chooses anew.
+    // and not tried again by the state itself until the user chooses another node or mode.
     std::optional<Choices> m_refusedChoices;
     int m_runningTasks = 0;
     std::shared_ptr<CancelToken> m_heartbeatCancel;

@@ -171,7 +171,16 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
 
 void AppState::noteChoiceChange(QString reason) {
     m_latestChoiceReason = std::move(reason);
-    m_refusedChoices.reset();
+}
+
+bool AppState::choicesAwaitNextConnect() const {
+    if (!m_refusedChoices) {
+        return false;
+    }
+    // The proxy has a switch of its own: switching it does not make the reload worth a retry.
+    Choices choices = currentChoices();
+    choices.systemProxyEnabled = m_refusedChoices->systemProxyEnabled;
+    return choices == *m_refusedChoices;
 }
 
 AppState::Choices AppState::currentChoices() const {
@@ -214,7 +223,7 @@ QCoro::Task<void> AppState::bringConnectionToChoices() {
         co_return;
     }
     if (running.mode != TunnelActivation::Mode::singBox || !m_token || !m_currentDevice ||
-        (m_refusedChoices && *m_refusedChoices == currentChoices())) {
+        choicesAwaitNextConnect()) {
         co_return;
     }
     const bool nodeDiffers = running.endpoint.id != selectedEndpoint().id;
@@ -263,7 +272,6 @@ QCoro::Task<void> AppState::setSystemProxyEnabled(bool enabled) {
     }
     m_systemProxyEnabled = enabled;
     m_preferences.setBool(prefkey::systemProxy, enabled);
-    m_refusedChoices.reset();
     emit preferencesChanged();
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
         co_await switchRunningSystemProxy(enabled, m_flows->requestChange());

@@ -379,6 +379,39 @@ TEST(Convergence, AProxySwitchThatAReloadAlreadyAppliedCallsNothing) {
     runTask(state.cleanupBeforeExit());
 }
 
+// --- A reload the tunnel refused --------------------------------------------------------------
+
+// AI mode switched on and its reload refused: the choice waits for the next connect. A proxy
+// switch later does not try the reload again (one alert, one reload); the next connect runs
+// the choice.
+TEST(Convergence, ARefusedChoiceWaitsForTheNextConnect) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
+        throw OrvaneRuntimeError::connectionFailed(QStringLiteral("内核拒绝了新配置。"));
+        co_return;
+    };
+    state.toggleAIEnhancedMode();
+    ASSERT_TRUE(untilAtRest(f));
+    EXPECT_TRUE(state.choicesAwaitNextConnect());
+
+    runTask(state.setSystemProxyEnabled(false));
+    ASSERT_TRUE(untilAtRest(f));
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("reload(")).size(), 1) << text(f.tunnel->calls);
+    EXPECT_EQ(f.logMessages().filter(QStringLiteral("配置热重载失败")).size(), 1);
+    EXPECT_TRUE(state.choicesAwaitNextConnect());
+    EXPECT_FALSE(f.tunnel->runsSystemProxy);
+
+    runTask(state.toggleConnection());
+    runTask(state.toggleConnection());
+    ASSERT_TRUE(untilAtRest(f));
+    EXPECT_TRUE(f.tunnel->startedWith.last().aiEnhancedModeEnabled);
+    EXPECT_FALSE(state.choicesAwaitNextConnect());
+    expectRunsTheChoices(f, QStringLiteral("hk-01"));
+    runTask(state.cleanupBeforeExit());
+}
+
 // --- The keep-alive judges what runs ----------------------------------------------------------
 
 // AI mode switched on, and its reload refused: the node runs without the AI entry, and the
