@@ -97,17 +97,7 @@ constexpr double kDeviceListFails = 0.05;
 // --- Names for the printout ------------------------------------------------------------------
 
 QString modeName(OutboundMode mode) {
-    switch (mode) {
-    case OutboundMode::smart:
-        return QStringLiteral("smart");
-    case OutboundMode::global:
-        return QStringLiteral("global");
-    case OutboundMode::direct:
-        return QStringLiteral("direct");
-    case OutboundMode::enhanced:
-        return QStringLiteral("enhanced");
-    }
-    return QStringLiteral("?");
+    return rawValue(mode);
 }
 
 QString stateName(ConnectionState::Case c) {
