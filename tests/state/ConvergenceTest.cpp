@@ -381,19 +381,28 @@ TEST(Convergence, AProxySwitchThatAReloadAlreadyAppliedCallsNothing) {
 
 // --- A reload the tunnel refused --------------------------------------------------------------
 
-// AI mode switched on and its reload refused: the choice waits for the next connect. A proxy
-// switch later does not try the reload again (one alert, one reload); the next connect runs
-// the choice.
-TEST(Convergence, ARefusedChoiceWaitsForTheNextConnect) {
-    StateFixture f;
-    AppState& state = signedIn(f);
+namespace {
+
+// Connected, then AI mode switched on and its reload refused by the tunnel.
+bool connectThenRefuseAIMode(StateFixture& f, AppState& state) {
     runTask(state.toggleConnection());
     f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
         throw OrvaneRuntimeError::connectionFailed(QStringLiteral("内核拒绝了新配置。"));
         co_return;
     };
     state.toggleAIEnhancedMode();
-    ASSERT_TRUE(untilAtRest(f));
+    return untilAtRest(f);
+}
+
+} // namespace
+
+// AI mode switched on and its reload refused: the choice waits for the next connect. A proxy
+// switch later does not try the reload again (one alert, one reload); the next connect runs
+// the choice.
+TEST(Convergence, ARefusedChoiceWaitsForTheNextConnect) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    ASSERT_TRUE(connectThenRefuseAIMode(f, state));
     EXPECT_TRUE(state.choicesAwaitNextConnect());
 
     runTask(state.setSystemProxyEnabled(false));
@@ -419,13 +428,7 @@ TEST(Convergence, ARefusedChoiceWaitsForTheNextConnect) {
 TEST(KeepAlive, ProbesTheAIEntryOnlyWhenTheNodeRunsIt) {
     StateFixture f;
     AppState& state = signedIn(f);
-    runTask(state.toggleConnection());
-    f.tunnel->onReload = [](ProtocolConfiguration) -> QCoro::Task<void> {
-        throw OrvaneRuntimeError::connectionFailed(QStringLiteral("内核拒绝了新配置。"));
-        co_return;
-    };
-    state.toggleAIEnhancedMode();
-    ASSERT_TRUE(untilAtRest(f));
+    ASSERT_TRUE(connectThenRefuseAIMode(f, state));
     ASSERT_EQ(text(state.alertMessage()), "配置热重载失败，当前连接保持不变：内核拒绝了新配置。");
     ASSERT_TRUE(state.aiEnhancedModeEnabled());
     ASSERT_FALSE(f.tunnel->runsAI);
