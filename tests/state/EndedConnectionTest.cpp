@@ -1,0 +1,277 @@
+// A connection that ended stays ended: what its flows finish late (a disconnect's take-down, a
+// change asked for before the end) neither reaches the next connection nor records anything.
+#include "FlowTestSupport.h"
+#include "TunnelCoordinatorError.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+using namespace orvane;
+using namespace orvane::test;
+using dev::DevService;
+
+namespace {
+
+std::string text(const QStringList& values) {
+    return values.join(QStringLiteral(" | ")).toStdString();
+}
+
+// The state's case by name, with a failure's message, as gtest prints it readably.
+std::string stateName(const AppState& state) {
+    using C = ConnectionState::Case;
+    switch (state.connectionState().stateCase()) {
+    case C::disconnected:
+        return "disconnected";
+    case C::preparing:
+        return "preparing";
+    case C::configReady:
+        return "configReady";
+    case C::connected:
+        return "connected";
+    case C::disconnecting:
+        return "disconnecting";
+    case C::repairing:
+        return "repairing";
+    case C::failed:
+        return "failed: " + state.connectionState().message().toStdString();
+    }
+    return "?";
+}
+
+QCoro::Task<void> atOnce() {
+    co_return;
+}
+
+QCoro::Task<void> untilReleased(std::shared_ptr<OneShotEvent> released,
+                                std::optional<QString> failure) {
+    co_await released->wait();
+    if (failure) {
+        throw TunnelCoordinatorError::commandFailed(*failure);
+    }
+}
+
+// The tunnel's disconnect calls, the first `count` of them each held until its own release;
+// later ones return at once. The first one may fail once released.
+class HeldDisconnects {
+public:
+    HeldDisconnects(StateFixture& f, int count, std::optional<QString> firstFails = std::nullopt)
+        : m_gates(std::make_shared<Gates>()) {
+        m_gates->count = count;
+        m_gates->firstFails = std::move(firstFails);
+        // Not a coroutine itself: the waiting frame owns its event, not this lambda.
+        f.tunnel->onDisconnect = [gates = m_gates]() -> QCoro::Task<void> {
+            if (gates->held.size() >= gates->count) {
+                return atOnce();
+            }
+            const std::optional<QString> failure =
+                gates->held.isEmpty() ? gates->firstFails : std::nullopt;
+            gates->held.append(std::make_shared<OneShotEvent>());
+            return untilReleased(gates->held.last(), failure);
+        };
+    }
+    qsizetype held() const { return m_gates->held.size(); }
+    void release(qsizetype index) { m_gates->held.at(index)->set(); }
+    void releaseAll() {
+        for (const auto& event : m_gates->held) {
+            event->set();
+        }
+    }
+
+private:
+    struct Gates {
+        qsizetype count = 0;
+        std::optional<QString> firstFails;
+        QList<std::shared_ptr<OneShotEvent>> held;
+    };
+    std::shared_ptr<Gates> m_gates;
+};
+
+void signIn(AppState& state) {
+    runTask(state.login(QString::fromLatin1(DevService::kDemoEmail),
+                        QString::fromLatin1(DevService::kDemoPassword)));
+}
+
+// Presses connect while the user's disconnect (the first held take-down) is still out; every
+// other held take-down ends first. A connect that goes on at once is let connect, so the late
+// end lands on the new connection. Returns the tunnel calls made before the disconnect ended.
+QStringList connectBeforeTheDisconnectEnds(StateFixture& f, HeldDisconnects& takeDowns,
+                                           const QCoro::Task<void>& disconnect) {
+    const qsizetype before = f.tunnel->calls.size();
+    QCoro::Task<void> press = f.state->toggleConnection();
+    for (qsizetype i = 1; i < takeDowns.held(); ++i) {
+        takeDowns.release(i);
+    }
+    // A release resumes its waiter on a later turn of the loop; no request is involved yet.
+    for (int turn = 0; turn < 20; ++turn) {
+        QCoreApplication::processEvents();
+    }
+    // It went on without waiting: let it connect first, so the late end comes after it.
+    if (f.tunnel->calls.size() > before) {
+        waitUntil([&] { return press.isReady(); });
+    }
+    const QStringList whileHeld = f.tunnel->calls.mid(before);
+    takeDowns.releaseAll();
+    EXPECT_TRUE(waitUntil([&] { return press.isReady() && disconnect.isReady(); }));
+    EXPECT_TRUE(untilAtRest(f));
+    return whileHeld;
+}
+
+// The new connection runs, and nothing the ended one said came after it.
+void expectTheNextConnectionRuns(const StateFixture& f, const QStringList& whileHeld) {
+    const AppState& state = *f.state;
+    EXPECT_FALSE(whileHeld.join(QLatin1Char(' ')).contains(QStringLiteral("connect(")))
+        << "a node started while the disconnect was still taking the tunnel down: "
+        << text(whileHeld);
+    EXPECT_EQ(stateName(state), "connected");
+    EXPECT_TRUE(state.runningConnection().has_value());
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    EXPECT_EQ(state.runningTaskCount(), 1) << "the keep-alive of the new connection";
+    EXPECT_FALSE(state.isBusy());
+    EXPECT_EQ(state.alertMessage().value_or(QString()).toStdString(), "");
+
+    QStringList statuses;
+    for (const QJsonObject& report : f.service.connectionReports()) {
+        statuses << report.value(QStringLiteral("status")).toString();
+    }
+    EXPECT_EQ(statuses.count(QStringLiteral("connected")), 2) << text(statuses);
+    EXPECT_LT(statuses.lastIndexOf(QStringLiteral("disconnected")),
+              statuses.lastIndexOf(QStringLiteral("connected")))
+        << text(statuses);
+}
+
+} // namespace
+
+// --- A disconnect whose take-down ends after a sign-out and in --------------------------
+
+// Connected; the user disconnects, and while the tunnel is still being taken down signs out
+// and in again and connects. The new connect starts its node only once the take-down is over,
+// and the old disconnect's end says nothing of the new connection.
+TEST(EndedConnection, ALateDisconnectLeavesTheNextConnectionAlone) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    HeldDisconnects takeDowns(f, 1);
+    QCoro::Task<void> disconnect = state.toggleConnection();
+    ASSERT_EQ(takeDowns.held(), 1);
+    runTask(state.logout());
+    signIn(state);
+
+    const QStringList whileHeld = connectBeforeTheDisconnectEnds(f, takeDowns, disconnect);
+    expectTheNextConnectionRuns(f, whileHeld);
+    runTask(state.cleanupBeforeExit());
+}
+
+// The same where the sign-out was still waiting for the service when disconnect was pressed:
+// its own take-down begins after the disconnect's, and ends before it.
+TEST(EndedConnection, ADisconnectPressedDuringTheSignOutLeavesTheNextConnectionAlone) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    HeldDisconnects takeDowns(f, 2);
+    f.service.addFault(held("POST", "/auth/logout"));
+    QCoro::Task<void> signOut = state.logout();
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    QCoro::Task<void> disconnect = state.toggleConnection();
+    ASSERT_EQ(takeDowns.held(), 1);
+    f.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return signOut.isReady(); }));
+    signIn(state);
+
+    const QStringList whileHeld = connectBeforeTheDisconnectEnds(f, takeDowns, disconnect);
+    expectTheNextConnectionRuns(f, whileHeld);
+    runTask(state.cleanupBeforeExit());
+}
+
+// A late take-down that fails belongs to the ended connection: no alert and no failed state
+// over the new one, which works.
+TEST(EndedConnection, ALateDisconnectThatFailsSaysNothingOverTheNextConnection) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    HeldDisconnects takeDowns(f, 1, QStringLiteral("sing-box 停止失败。"));
+    QCoro::Task<void> disconnect = state.toggleConnection();
+    ASSERT_EQ(takeDowns.held(), 1);
+    runTask(state.logout());
+    signIn(state);
+
+    const QStringList whileHeld = connectBeforeTheDisconnectEnds(f, takeDowns, disconnect);
+    expectTheNextConnectionRuns(f, whileHeld);
+    runTask(state.cleanupBeforeExit());
+}
+
+// --- A change of a connect that failed after its node started -----------------------------
+
+namespace {
+
+// hk-01 starts, and the connect's closing device refresh after it is held; every other node
+// fails to start.
+QCoro::Task<TunnelActivation> onlyTheFirstNodeStarts(StateFixture* f,
+                                                     ProtocolConfiguration configuration) {
+    if (configuration.endpointId != QStringLiteral("hk-01")) {
+        throw OrvaneRuntimeError::connectionFailed(QStringLiteral("sing-box 启动失败。"));
+    }
+    f->service.addFault(held("GET", "/devices"));
+    TunnelActivation activation;
+    activation.proxyPort = 19090;
+    co_return activation;
+}
+
+qsizetype configRequestsBegun(const StateFixture& f) {
+    return f.logMessages().count(QStringLiteral("正在获取节点协议配置。"));
+}
+
+} // namespace
+
+// The connect's last device refresh fails once the state says connected, and while its node is
+// being taken down the mode is switched. That change answers only after the connect has failed
+// on every other node: at rest nothing is recorded as running.
+TEST(EndedConnection, AChangeOfAConnectThatFailedAfterItsNodeStartedRecordsNothing) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    f.tunnel->onConnect = [&f](ProtocolConfiguration configuration) {
+        return onlyTheFirstNodeStarts(&f, std::move(configuration));
+    };
+    QCoro::Task<void> press = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] {
+        return f.service.heldCount() == 1 &&
+               state.connectionState().stateCase() == ConnectionState::Case::connected;
+    }));
+    const quint64 refresh = f.service.heldRequests().first().id;
+
+    auto cleanedUp = std::make_shared<OneShotEvent>();
+    bool cleaning = false;
+    f.tunnel->onCleanup = [&cleaning, cleanedUp](bool) -> QCoro::Task<void> {
+        if (cleaning) {
+            return atOnce();
+        }
+        cleaning = true;
+        return untilReleased(cleanedUp, std::nullopt);
+    };
+    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
+    ASSERT_TRUE(waitUntil([&] { return cleaning; }));
+
+    // A change that asks for its configuration hears back only once the connect has ended.
+    f.service.addFault(heldConfigRequest(state));
+    const qsizetype asked = configRequestsBegun(f);
+    state.setOutboundMode(OutboundMode::global);
+    if (configRequestsBegun(f) > asked) {
+        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    } else {
+        f.service.clearFaults();
+    }
+    cleanedUp->set();
+    ASSERT_TRUE(waitUntil([&] { return press.isReady(); }));
+    f.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0 && !state.isBusy(); }));
+
+    EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::failed)
+        << stateName(state);
+    EXPECT_FALSE(state.runningConnection().has_value())
+        << "recorded as running: " << state.runningConnection()->endpoint.id.toStdString()
+        << "; tunnel calls: " << text(f.tunnel->calls);
+    EXPECT_FALSE(f.tunnel->mode.has_value());
+    EXPECT_FALSE(state.isBusy());
+    EXPECT_EQ(state.runningTaskCount(), 0);
+    runTask(state.cleanupBeforeExit());
+}
