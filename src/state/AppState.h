@@ -296,7 +296,7 @@ private:
     QCoro::Task<void> connect();
     QCoro::Task<void> disconnect();
     QCoro::Task<void> runConnectSequence(QString token);
-    QCoro::Task<void> runDisconnectSequence();
+    QCoro::Task<void> runDisconnectSequence(quint64 generation);
     QCoro::Task<void> connectWithFullPreparation(QString token, quint64 generation);
     QCoro::Task<void> reportClientCrash(QString crashType, QString reason,
                                         std::optional<QString> diagnostics);
@@ -341,6 +341,10 @@ private:
     void cacheProtocolConfiguration(const ProtocolConfiguration& configuration,
                                     const Endpoint& endpoint, const Device& device);
     bool flowStopped(quint64 generation) const { return !m_flows->isCurrent(generation); }
+    // A change of a connection that ended touches nothing more.
+    bool connectionEnded(quint64 connection) const {
+        return !m_flows->isCurrentConnection(connection);
+    }
     // What a node start brought up, and the choices it applied.
     struct StartedNode {
         TunnelActivation activation;

@@ -117,10 +117,13 @@ QCoro::Task<void> AppState::connectCandidates(QString token, quint64 generation)
         stopCheck();
         lastError = failure;
         const QString description = describeError(failure);
-        // A node that had connected (its final device refresh failed) leaves nothing behind.
+        // A node that had connected (its final device refresh failed) leaves nothing behind:
+        // its connection ends here, and a change of it touches nothing more.
         if (m_connectedAt) {
+            m_flows->endConnection();
             stopConnectionHeartbeat();
             setConnectedAt(std::nullopt);
+            setConnectionState(ConnectionState::Case::preparing);
         }
         setAIProxyReady(false);
         recordEndpointFailure(candidate, description);
@@ -386,7 +389,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
 
 // --- Disconnect and exit -------------------------------------------------------------------
 
-QCoro::Task<void> AppState::runDisconnectSequence() {
+QCoro::Task<void> AppState::runDisconnectSequence(quint64 generation) {
     // The node that ran, not one picked while its reload was still under way.
     const std::optional<RunningConnection> running = m_flows->running();
     if (running) {
@@ -403,12 +406,17 @@ QCoro::Task<void> AppState::runDisconnectSequence() {
                           QStringLiteral("用户请求断开连接。"));
     QPointer<AppState> self(this);
     std::exception_ptr failure;
+    // Counted like every take-down: a connect begins once it is over, whoever pressed it.
+    ConnectionFlows::Lease takeDown = m_flows->beginTakeDown();
     try {
         co_await m_tunnel.disconnect();
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self) {
+    takeDown.end();
+    // A sign-out or exit meanwhile owns what comes next, and a connect after it may already
+    // run: this end is nobody's news.
+    if (!self || flowStopped(generation)) {
         co_return;
     }
     if (failure) {
@@ -425,7 +433,7 @@ QCoro::Task<void> AppState::runDisconnectSequence() {
     if (device) {
         co_await reportConnection(QStringLiteral("disconnected"), endpoint, *device,
                                   std::nullopt);
-        if (!self) {
+        if (!self || flowStopped(generation)) {
             co_return;
         }
     }

@@ -114,8 +114,9 @@ QCoro::Task<void> AppState::disconnect() {
     // running ends at its next step, before the take-down is over, and lets go of the mark.
     m_flows->advance();
     stopConnectionHeartbeat();
+    const quint64 generation = m_flows->generation();
     const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
-    co_await runDisconnectSequence();
+    co_await runDisconnectSequence(generation);
 }
 
 void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {

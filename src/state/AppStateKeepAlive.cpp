@@ -145,6 +145,8 @@ QCoro::Task<void> AppState::recoverConnectionAfterHealthFailure(QPointer<AppStat
     }
     self->m_autoRecoverySwitchCount += 1;
     ConnectionFlows::Lease recovery = self->m_flows->beginRecovery();
+    // The failing node is taken down: a change of its connection may no longer reach it.
+    self->m_flows->endConnection();
     // A pick from here on is the user's: recovery leaves the selection to it.
     const quint64 picks = self->m_flows->picks();
     self->stopConnectionHeartbeat();

@@ -59,7 +59,9 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     const Endpoint endpoint = selectedEndpoint();
     const Device device = *m_currentDevice;
     const QString token = *m_token;
-    const quint64 generation = m_flows->generation();
+    // A disconnect, sign-out or exit ends it, and so does its node's take-down by a failing
+    // connect or a recovery.
+    const quint64 connection = m_flows->connection();
     const quint64 picks = m_flows->picks();
     QPointer<AppState> self(this);
     const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
@@ -70,7 +72,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
 
     // One change of the running connection at a time, in the order they were asked for.
     const bool alive = co_await m_flows->untilTurnOf(ticket);
-    if (!alive || !self || flowStopped(generation) || overtaken()) {
+    if (!alive || !self || connectionEnded(connection) || overtaken()) {
         co_return;
     }
 
@@ -82,7 +84,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     try {
         const OutboundMode requestedMode = m_outboundMode;
         configuration = co_await generateProtocolConfig(endpoint, device, token);
-        if (!self || flowStopped(generation)) {
+        if (!self || connectionEnded(connection)) {
             throw FlowStopped{};
         }
         if (!overtaken()) {
@@ -94,7 +96,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
             applied.aiEnhancedModeEnabled = m_aiEnhancedModeEnabled;
             applied.systemProxyEnabled = m_systemProxyEnabled;
             reachedTunnel = true;
-            // The call counts beyond this generation: a connect after a disconnect waits for it.
+            // The call counts beyond its connection: a connect after a disconnect waits for it.
             const ConnectionFlows::Lease call = m_flows->beginTunnelCall();
             co_await m_tunnel.reload(*configuration, applied.outboundMode,
                                      applied.aiEnhancedModeEnabled, applied.systemProxyEnabled);
@@ -105,7 +107,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         failure = std::current_exception();
     }
     // A disconnect, sign-out or exit meanwhile owns the connection: the reload says nothing.
-    if (!self || stopped || flowStopped(generation)) {
+    if (!self || stopped || connectionEnded(connection)) {
         co_return;
     }
     if (!failure) {
@@ -304,12 +306,12 @@ QCoro::Task<void> AppState::switchRunningSystemProxy(bool enabled, ConnectionFlo
 }
 
 QCoro::Task<void> AppState::switchInTurn(bool enabled, quint64 ticket) {
-    const quint64 generation = m_flows->generation();
+    const quint64 connection = m_flows->connection();
     QPointer<AppState> self(this);
     const bool alive = co_await m_flows->untilTurnOf(ticket);
     // The connection ended meanwhile: the choice stands for the next connect, and nothing is
     // said of a switch on a connection that is gone. A later switch back brings its own value.
-    if (!alive || !self || flowStopped(generation) || m_systemProxyEnabled != enabled ||
+    if (!alive || !self || connectionEnded(connection) || m_systemProxyEnabled != enabled ||
         m_connectionState.stateCase() != ConnectionState::Case::connected) {
         co_return;
     }
@@ -327,7 +329,7 @@ QCoro::Task<void> AppState::switchInTurn(bool enabled, quint64 ticket) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (!self || flowStopped(generation)) {
+    if (!self || connectionEnded(connection)) {
         co_return;
     }
     if (failure) {

@@ -57,6 +57,16 @@ void ConnectionFlows::beginExit() {
 
 void ConnectionFlows::newGeneration() {
     ++m_generation;
+    newConnection();
+}
+
+void ConnectionFlows::endConnection() {
+    m_running.reset();
+    newConnection();
+}
+
+void ConnectionFlows::newConnection() {
+    ++m_connection;
     // A stopped change can no longer reach the tunnel but through a call already under way,
     // which counts on its own.
     m_changes.clear();

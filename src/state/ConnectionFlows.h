@@ -40,8 +40,10 @@ struct RunningConnection {
 // - The busy mark is on while any hold is: a connection hold ends with its generation, an
 //   account hold with the session (a sign-out); every hold ends at exit and when its lease goes.
 // - Changes of the running connection (reloads, system-proxy switches) take turns, in the
-//   order they were asked for. They belong to their generation: once it ends, they hold back
-//   nothing of the next one, except a call into the tunnel still under way.
+//   order they were asked for. They belong to their connection, which ends with its generation
+//   or earlier, when its node is taken down while the flow goes on (a candidate failing after
+//   its start, a recovery beginning): from then on they hold back nothing and touch nothing,
+//   except a call into the tunnel still under way.
 // - A connect begins once no take-down, no node start of a stopped flow and no call of a
 //   change into the tunnel is left.
 class ConnectionFlows : public QObject {
@@ -86,6 +88,16 @@ public:
     // Nothing starts any more; every hold ends.
     void beginExit();
 
+    // --- Connections ---------------------------------------------------------------------
+    // The connection that runs, or the next one to: every generation is a new one too.
+    quint64 connection() const { return m_connection; }
+    bool isCurrentConnection(quint64 connection) const {
+        return !m_exiting && connection == m_connection;
+    }
+    // The running connection ended, though the flow that made it goes on: its record and its
+    // changes go.
+    void endConnection();
+
     // --- The busy mark ---------------------------------------------------------------------
     Lease holdBusy(Scope scope);
     bool isBusy() const { return !m_holds.empty(); }
@@ -128,7 +140,7 @@ public:
     // A change that will be asked for once the one before it ends (a switch to direct mode
     // turns the proxy off, then reloads): it counts as under way from now, without a turn.
     Lease announceChange();
-    // The changes of the current generation, announced ones included.
+    // The changes of the current connection, announced ones included.
     int changesUnderWay() const { return static_cast<int>(m_changes.size() + m_announced.size()); }
     // How many changes have been asked for: a keep-alive check that overlapped one probed a
     // connection in change.
@@ -157,6 +169,8 @@ private:
     void endAnnouncement(quint64 id);
     // A new generation: the changes of the old one give up their turns.
     void newGeneration();
+    // The changes of the ended connection give up their turns.
+    void newConnection();
     void dropHolds(bool keepCurrentConnection, bool keepAccount);
     // Wakes every waiter, which then looks again at what it waits for.
     void wakeWaiters();
@@ -164,6 +178,7 @@ private:
     QCoro::Task<bool> untilWoken();
 
     quint64 m_generation = 0;
+    quint64 m_connection = 0;
     bool m_exiting = false;
     quint64 m_nextHold = 0;
     std::map<quint64, Hold> m_holds;

@@ -172,6 +172,35 @@ TEST(ConnectionFlows, ChangesOfAnEndedConnectionHoldBackOnlyTheirTunnelCall) {
     runTask(std::move(nextGoes));
 }
 
+// A connection can end while its flow goes on (a candidate failing after its node started):
+// its record and changes go, the generation and the flow's own hold stay.
+TEST(ConnectionFlows, AConnectionEndsWithoutEndingItsGeneration) {
+    ConnectionFlows flows;
+    ConnectionFlows::Lease busy = flows.holdBusy(ConnectionFlows::Scope::connection);
+    ConnectionFlows::Lease connect = flows.beginConnect();
+    flows.setRunning(RunningConnection{});
+    const quint64 generation = flows.generation();
+    const quint64 connection = flows.connection();
+    ConnectionFlows::Lease change = flows.requestChange();
+
+    flows.endConnection();
+    EXPECT_FALSE(flows.isCurrentConnection(connection));
+    EXPECT_TRUE(flows.isCurrent(generation));
+    EXPECT_TRUE(flows.connectRunning());
+    EXPECT_TRUE(flows.isBusy());
+    EXPECT_FALSE(flows.running().has_value());
+    EXPECT_EQ(flows.changesUnderWay(), 0);
+
+    // The next connection is current until its generation ends too, or the exit begins.
+    const quint64 next = flows.connection();
+    EXPECT_TRUE(flows.isCurrentConnection(next));
+    flows.advance();
+    EXPECT_FALSE(flows.isCurrentConnection(next));
+    const quint64 afterDisconnect = flows.connection();
+    flows.beginExit();
+    EXPECT_FALSE(flows.isCurrentConnection(afterDisconnect));
+}
+
 // An announced change counts as under way without taking a turn: the change before it goes.
 TEST(ConnectionFlows, AnAnnouncedChangeTakesNoTurn) {
     ConnectionFlows flows;
