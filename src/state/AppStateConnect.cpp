@@ -165,6 +165,7 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
     const bool singBox = activation.mode == TunnelActivation::Mode::singBox;
 
     recordNodeStarted(started, candidate, device, picks);
+    const quint64 connection = m_flows->connection();
     setCurrentConfigPath(kConfigWrittenNote);
     setConnectedAt(m_deps.wallClock());
     setConnectionState(ConnectionState::Case::connected);
@@ -187,9 +188,19 @@ QCoro::Task<void> AppState::connectCandidate(Endpoint candidate, Device device, 
     for (const QString& note : activation.recoveryNotes) {
         appendLog(note);
     }
-    co_await syncDevices(token);
-    if (!self || flowStopped(generation)) {
+    std::exception_ptr syncFailure;
+    try {
+        co_await syncDevices(token);
+    } catch (...) {
+        syncFailure = std::current_exception();
+    }
+    // A recovery that the keep-alive began meanwhile owns the connection now: neither this
+    // refresh's failure nor another candidate may touch what it brings up.
+    if (!self || flowStopped(generation) || connectionEnded(connection)) {
         throw FlowStopped{};
+    }
+    if (syncFailure) {
+        std::rethrow_exception(syncFailure);
     }
 }
 

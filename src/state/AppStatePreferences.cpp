@@ -56,30 +56,35 @@ QCoro::Task<void> AppState::reloadRunningConnection(QString reason,
 }
 
 QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
-    const Endpoint endpoint = selectedEndpoint();
     const Device device = *m_currentDevice;
     const QString token = *m_token;
     // A disconnect, sign-out or exit ends it, and so does its node's take-down by a failing
     // connect or a recovery.
     const quint64 connection = m_flows->connection();
     const quint64 picks = m_flows->picks();
+    const quint64 reloads = ++m_reloadsAsked;
     QPointer<AppState> self(this);
     const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
     appendLog(reason + QStringLiteral("，正在生成新配置。"));
     // A newer pick has a reload of its own behind this one: running this one's node on the
     // way there would only undo the pick for a while, or for good if it ended last.
     auto overtaken = [this, picks] { return m_flows->picks() != picks; };
+    // A newer reload behind it brings all of the choices, this one's included: until this one
+    // calls the tunnel, it leaves the work to that one.
+    auto superseded = [this, reloads] { return m_reloadsAsked != reloads; };
 
     // One change of the running connection at a time, in the order they were asked for.
     const bool alive = co_await m_flows->untilTurnOf(ticket);
-    if (!alive || !self || connectionEnded(connection) || overtaken()) {
+    if (!alive || !self || connectionEnded(connection) || overtaken() || superseded()) {
         co_return;
     }
     // A change ahead of it already brought what it was asked for (a reload reads the choices
-    // when it calls the tunnel), or the tunnel refused just these choices: nothing to apply.
-    if (runningMatchesChoices() || choicesAwaitNextConnect()) {
+    // when it calls the tunnel): nothing to apply.
+    if (runningMatchesChoices()) {
         co_return;
     }
+    // The node as it stands at its turn: a refusal ahead of it may have undone a pick.
+    const Endpoint endpoint = selectedEndpoint();
 
     std::optional<ProtocolConfiguration> configuration;
     RunningConnection applied;
@@ -92,7 +97,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         if (!self || connectionEnded(connection)) {
             throw FlowStopped{};
         }
-        if (!overtaken()) {
+        if (!overtaken() && !superseded()) {
             // The choices as they stand when the tunnel is called, not when the reload began.
             applied.endpoint = endpoint;
             applied.device = device;
@@ -158,6 +163,10 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         appendLog(description);
         setAlertMessage(description);
         co_await takeDownLostConnection();
+        co_return;
+    }
+    // A newer reload follows with the same choices and more: its outcome is the one to tell.
+    if (superseded()) {
         co_return;
     }
     // The state does not try these choices again by itself; they apply at the next connect.
@@ -262,6 +271,9 @@ void AppState::setOutboundMode(OutboundMode mode) {
     const QString reason = QStringLiteral("出站模式已切换为 ") + title;
     noteChoiceChange(reason);
     if (mode == OutboundMode::direct && m_systemProxyEnabled) {
+        // The reload that follows the switch brings every choice: a reload still ahead of it
+        // leaves the tunnel to that one.
+        ++m_reloadsAsked;
         QPointer<AppState> self(this);
         // The end of the switch leaves the mode to the reload that follows it.
         spawn([](QPointer<AppState> state, QString why,

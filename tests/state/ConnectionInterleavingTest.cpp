@@ -1,10 +1,17 @@
-// Many interleavings of the connection's flows, each drawn from a seed: a short sequence of
-// user actions and, between them, held service answers and tunnel calls let go in a random
-// order, some of them failing. Whatever the order, the connection must come to rest on the
-// user's latest choices.
+// Many interleavings of the connection's flows, each drawn from a seed: a sequence of user
+// actions and, between them, held service answers and tunnel calls let go in a random order,
+// some of them failing. Whatever the order, the connection must come to rest on the user's
+// latest choices, and the walk's own records of what its tunnel and service did must agree.
 //
-// Replay one seed: ORVANE_INTERLEAVING_SEED=<seed> state_tests
-//     --gtest_filter=ConnectionInterleavingReplay.SeedFromTheEnvironment
+// Two profiles: "short" walks of 4 to 10 steps, and "long" ones of 4 to 16 steps that play what
+// a user does over minutes (keep-alive passes with mostly failing checks, so recoveries happen,
+// sign-outs and sign-ins, and quitting).
+//
+// Replay one seed: ORVANE_INTERLEAVING_SEED=<seed> [ORVANE_INTERLEAVING_PROFILE=long]
+//     state_tests --gtest_filter=ConnectionInterleavingReplay.SeedFromTheEnvironment
+// Sweep beyond CI: ORVANE_INTERLEAVING_SEEDS=<count> [ORVANE_INTERLEAVING_FIRST_SEED=<seed>]
+//     [ORVANE_INTERLEAVING_PROFILE=long] state_tests
+//     --gtest_filter=ConnectionInterleavingSweep.SeedsFromTheEnvironment
 #include "HTTPSession.h"
 #include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
@@ -21,9 +28,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <random>
 #include <thread>
@@ -38,11 +47,15 @@ namespace {
 // The plain build plays every seed; the sanitized one, where each costs many times as much, a
 // sample. Each test entry plays one slice, so that ctest runs them side by side.
 #ifdef ORVANE_INTERLEAVING_SAMPLE
-constexpr int kSeeds = 500;
-constexpr int kSeedsPerEntry = 50;
+constexpr int kShortSeeds = 500;
+constexpr int kShortSeedsPerEntry = 100;
+constexpr int kLongSeeds = 1000;
+constexpr int kLongSeedsPerEntry = 200;
 #else
-constexpr int kSeeds = 4000;
-constexpr int kSeedsPerEntry = 200;
+constexpr int kShortSeeds = 4000;
+constexpr int kShortSeedsPerEntry = 400;
+constexpr int kLongSeeds = 20000;
+constexpr int kLongSeedsPerEntry = 1000;
 #endif
 
 // Longest wait for the system to come to rest after one step, on a loaded machine.
@@ -88,11 +101,62 @@ private:
 constexpr double kHold = 0.3;
 constexpr double kNodeStartFails = 0.15;
 constexpr double kReloadFails = 0.15;
-constexpr double kReloadLosesSingBox = 0.05;
 constexpr double kProxySwitchFails = 0.2;
-constexpr double kHealthCheckFails = 0.35;
 constexpr double kConfigRequestFails = 0.15;
 constexpr double kDeviceListFails = 0.05;
+
+// What a walk draws, and how often.
+struct Profile {
+    const char* name;
+    int minSteps;
+    int maxSteps;
+    // Of one step: a user action, a held item let go, a keep-alive pass (while connected).
+    int actionWeight;
+    int releaseWeight;
+    int keepAliveWeight;
+    // Of one user action.
+    int signOutWeight;
+    int exitWeight;
+    double healthCheckFails;
+    double reloadLosesSingBox;
+};
+
+constexpr Profile kShortProfile{"short", 4, 10, 10, 8, 8, 2, 0, 0.7, 0.2};
+constexpr Profile kLongProfile{"long", 4, 16, 10, 8, 12, 4, 1, 0.8, 0.2};
+
+const Profile& profileNamed(const std::string& name) {
+    return name == kLongProfile.name ? kLongProfile : kShortProfile;
+}
+
+// What a walk reached; each profile must keep reaching every kind it draws.
+enum class Reached {
+    heldLetGoLate,
+    failedNodeStart,
+    refusedReload,
+    reloadLosingSingBox,
+    failedProxySwitch,
+    recoveryStartedAndEnded,
+    disconnectWhileHeld,
+    signOutWhileHeld,
+    connectAfterSigningInAgain,
+    exit,
+};
+constexpr int kReachedKinds = 10;
+using ReachedSet = std::array<bool, kReachedKinds>;
+
+const char* reachedName(int kind) {
+    static constexpr std::array<const char*, kReachedKinds> names{
+        "a held answer let go late", "a failed node start",
+        "a refused reload",          "a reload that loses sing-box",
+        "a failed proxy switch",     "a recovery started and ended",
+        "a disconnect while something is held", "a sign-out while something is held",
+        "a connect after signing in again",     "an exit"};
+    return names[static_cast<std::size_t>(kind)];
+}
+
+bool draws(const Profile& profile, int kind) {
+    return kind != static_cast<int>(Reached::exit) || profile.exitWeight > 0;
+}
 
 // --- Names for the printout ------------------------------------------------------------------
 
@@ -163,8 +227,11 @@ protected:
     }
 };
 
+enum class CallKind { start, takeDown, reload, proxySwitch, healthCheck };
+
 // A scripted tunnel call waiting at its gate until the walk lets it go.
 struct TunnelCall {
+    CallKind kind = CallKind::healthCheck;
     QString label;
     quint64 generation = 0; // the tunnel's, when the call came
     bool decided = false;
@@ -189,7 +256,8 @@ struct Stuck {
 
 class Walk {
 public:
-    explicit Walk(std::uint32_t seed) : m_dice(seed), f(serviceOptions()) {}
+    Walk(std::uint32_t seed, const Profile& profile)
+        : m_dice(seed), m_profile(profile), f(serviceOptions()) {}
     ~Walk() { letEverythingGo(); }
     Walk(const Walk&) = delete;
     Walk& operator=(const Walk&) = delete;
@@ -197,11 +265,13 @@ public:
     // Plays the seed's sequence and brings it to rest; the invariant's breach, or nothing.
     QString play();
     const QStringList& trace() const { return m_trace; }
+    const ReachedSet& reached() const { return m_reached; }
 
 private:
     static DevService::Options serviceOptions() {
         DevService::Options options;
         options.configReadyAfterPolls = 1; // one "not ready" answer per node keeps the polling
+        options.cacheKeyNamesMode = true;  // a configuration names the mode it was asked for
         return options;
     }
 
@@ -220,21 +290,58 @@ private:
     QString breachAtRest() const;
     QString restingState() const;
     void log(const QString& line) { m_trace << line; }
+    void reach(Reached kind) { m_reached[static_cast<std::size_t>(kind)] = true; }
+    // The walk's own judgement of the tunnel's use, kept from the first breach on.
+    void breach(const QString& what);
+    void watchTheState();
+    // A node start or reload runs the mode its configuration was asked for.
+    void checkMode(const QString& call, const ProtocolConfiguration& configuration,
+                   OutboundMode handed);
+    bool refusedOnThisConnection() const;
 
-    QCoro::Task<std::shared_ptr<TunnelCall>> gate(QString label);
+    QCoro::Task<std::shared_ptr<TunnelCall>> gate(CallKind kind, QString label);
     bool gone(const TunnelCall& call) const { return call.generation != m_tunnelGeneration; }
     QCoro::Task<TunnelActivation> nodeStart(ProtocolConfiguration configuration);
     QCoro::Task<void> reload(ProtocolConfiguration configuration);
     QCoro::Task<QStringList> proxySwitch(bool enabled);
     QCoro::Task<TunnelHealthCheck> healthCheck();
     QCoro::Task<void> takeDown(QString label);
+    QCoro::Task<void> signOutFully();
     QCoro::Task<void> signInAgain();
 
     Dice m_dice;
+    const Profile& m_profile;
     EventCounter m_events;
     AppState* m_state = nullptr;
     bool m_resting = false;
     int m_signingIn = 0;
+    ReachedSet m_reached{};
+    QString m_breach;
+    bool m_exited = false;
+    bool m_signedOut = false;
+    int m_signInsDrawn = 0;
+    bool m_repairing = false;
+    // The user's last connection action: a connect that nothing the user did since ended must
+    // end connected, or failed with an alert said after it.
+    bool m_lastActionConnects = false;
+    bool m_alertSinceConnect = false;
+    // Once everything held is let go, the state brings the connection over by one switch and
+    // one reload at most, whatever fails meanwhile.
+    bool m_everythingLetGo = false;
+    int m_switchesAfter = 0;
+    int m_reloadsAfter = 0;
+
+    // Each node start the tunnel made good, and each take-down, begins another connection.
+    int m_connection = 0;
+    // Choices the tunnel or the service refused to reload, on the connection they were for.
+    struct Refusal {
+        int connection;
+        OutboundMode mode;
+        std::optional<bool> ai; // not known of a configuration request
+    };
+    QList<Refusal> m_refusals;
+    // The connection each request was first seen on.
+    QMap<quint64, int> m_requestConnection;
 
     // What the tunnel runs, by its successful starts, reloads and take-downs.
     struct Runs {
@@ -266,18 +373,30 @@ QString Walk::play() {
     try {
         signIn();
         installGates();
-        const int steps = 4 + m_dice.below(7);
+        watchTheState();
+        const int steps =
+            m_profile.minSteps + m_dice.below(m_profile.maxSteps - m_profile.minSteps + 1);
         for (int n = 1; n <= steps; ++n) {
+            // Once the application quits, nothing of the user's comes any more.
+            if (m_exited && m_held.isEmpty()) {
+                break;
+            }
             step(n);
         }
-        // At rest: no new holds or failures; what is held goes, in a drawn order.
+        // At rest: nothing new is held, and only a reload or a proxy switch may still fail;
+        // what is held goes, in a drawn order.
         m_resting = true;
         log(QStringLiteral("-- rest"));
+        m_everythingLetGo = m_held.isEmpty();
         while (!m_held.isEmpty()) {
             log(QStringLiteral("    ") + releaseOne(m_dice.below(static_cast<int>(m_held.size()))));
+            m_everythingLetGo = m_held.isEmpty();
             settle();
         }
         log(QStringLiteral("-- at rest: ") + restingState());
+        if (!m_breach.isEmpty()) {
+            return m_breach;
+        }
         if (QString breach = breachAtRest(); !breach.isEmpty()) {
             return breach;
         }
@@ -290,6 +409,9 @@ QString Walk::play() {
                 settle();
             }
             log(QStringLiteral("-- after the keep-alive: ") + restingState());
+            if (!m_breach.isEmpty()) {
+                return m_breach;
+            }
             if (QString breach = breachAtRest(); !breach.isEmpty()) {
                 return QStringLiteral("after the keep-alive at rest: ") + breach;
             }
@@ -298,6 +420,39 @@ QString Walk::play() {
     } catch (const Stuck& stuck) {
         log(QStringLiteral("-- stuck: ") + stuck.pending);
         return QStringLiteral("never came to rest: ") + stuck.pending;
+    }
+}
+
+void Walk::breach(const QString& what) {
+    log(QStringLiteral("      !! ") + what);
+    if (m_breach.isEmpty()) {
+        m_breach = what;
+    }
+}
+
+void Walk::watchTheState() {
+    AppState* state = m_state;
+    QObject::connect(state, &AppState::connectionStateChanged, state, [this, state] {
+        const bool repairing =
+            state->connectionState().stateCase() == ConnectionState::Case::repairing;
+        if (m_repairing && !repairing) {
+            reach(Reached::recoveryStartedAndEnded);
+        }
+        m_repairing = repairing;
+    });
+    QObject::connect(state, &AppState::alertMessageChanged, state, [this, state] {
+        if (state->alertMessage() && !state->alertMessage()->isEmpty()) {
+            m_alertSinceConnect = true;
+        }
+    });
+}
+
+void Walk::checkMode(const QString& call, const ProtocolConfiguration& configuration,
+                     OutboundMode handed) {
+    const QString asked = configuration.cacheKey.section(QLatin1Char('_'), -1);
+    if (asked != modeName(handed)) {
+        breach(QStringLiteral("%1 handed mode %2 for a configuration asked for %3")
+                   .arg(call, modeName(handed), asked));
     }
 }
 
@@ -330,8 +485,10 @@ void Walk::installGates() {
 void Walk::step(int number) {
     const bool connected =
         m_state->connectionState().stateCase() == ConnectionState::Case::connected;
-    const int kind =
-        number == 1 ? 0 : m_dice.weighted({10, m_held.isEmpty() ? 0 : 8, connected ? 3 : 0});
+    const int kind = number == 1 ? 0
+                                 : m_dice.weighted({m_exited ? 0 : m_profile.actionWeight,
+                                                    m_held.isEmpty() ? 0 : m_profile.releaseWeight,
+                                                    connected ? m_profile.keepAliveWeight : 0});
     QString what;
     if (kind == 0) {
         what = userAction(number == 1);
@@ -354,25 +511,41 @@ QString Walk::userAction(bool first) {
             others << endpoint;
         }
     }
-    enum { toggle, pick, mode, ai, proxy, signOut, signIn };
+    enum { toggle, pick, mode, ai, proxy, signOut, signIn, exit };
     const int action = first ? toggle
                              : m_dice.weighted({
-                                   signedIn ? 8 : 1,                      // toggle
-                                   others.isEmpty() ? 0 : 6,              // pick
-                                   3,                                     // mode
-                                   3,                                     // ai
-                                   3,                                     // proxy
-                                   signedIn ? 1 : 0,                      // sign out
-                                   !signedIn && m_signingIn == 0 ? 8 : 0, // sign in
+                                   signedIn ? 8 : 1,                           // toggle
+                                   others.isEmpty() ? 0 : 6,                   // pick
+                                   3,                                          // mode
+                                   3,                                          // ai
+                                   3,                                          // proxy
+                                   signedIn ? m_profile.signOutWeight : 0,     // sign out
+                                   !signedIn && m_signingIn == 0 ? 8 : 0,      // sign in
+                                   m_profile.exitWeight,                       // quit
                                });
+    using C = ConnectionState::Case;
     // Each action as the window or the menu starts it.
     switch (action) {
     case toggle: {
         const auto now = state.connectionState().stateCase();
+        if (now == C::connected) {
+            m_lastActionConnects = false;
+            if (!m_held.isEmpty()) {
+                reach(Reached::disconnectWhileHeld);
+            }
+        } else if (signedIn && (now == C::disconnected || now == C::failed ||
+                                now == C::configReady)) {
+            m_lastActionConnects = true;
+            // The user dismissed what the last alert said before pressing again.
+            state.setAlertMessage(std::nullopt);
+            m_alertSinceConnect = false;
+            if (m_signedOut && m_signInsDrawn > 0) {
+                reach(Reached::connectAfterSigningInAgain);
+            }
+        }
         state.spawn(state.toggleConnection());
-        return now == ConnectionState::Case::connected
-                   ? QStringLiteral("user presses disconnect")
-                   : QStringLiteral("user presses connect (%1)").arg(stateName(now));
+        return now == C::connected ? QStringLiteral("user presses disconnect")
+                                   : QStringLiteral("user presses connect (%1)").arg(stateName(now));
     }
     case pick: {
         const Endpoint node = others[m_dice.below(static_cast<int>(others.size()))];
@@ -395,12 +568,30 @@ QString Walk::userAction(bool first) {
         return QStringLiteral("user switches the system proxy ") + onOff(enabled);
     }
     case signOut:
-        state.spawn(state.logout());
+        m_lastActionConnects = false;
+        m_signedOut = true;
+        if (!m_held.isEmpty()) {
+            reach(Reached::signOutWhileHeld);
+        }
+        state.spawn(signOutFully());
         return QStringLiteral("user signs out");
+    case exit:
+        m_lastActionConnects = false;
+        m_exited = true;
+        reach(Reached::exit);
+        state.spawn(state.cleanupBeforeExit());
+        return QStringLiteral("user quits");
     default:
+        ++m_signInsDrawn;
         state.spawn(signInAgain());
         return QStringLiteral("user signs in");
     }
+}
+
+// Signed out only once the service heard of it: a connect pressed meanwhile ends with it.
+QCoro::Task<void> Walk::signOutFully() {
+    co_await m_state->logout();
+    m_lastActionConnects = false;
 }
 
 QCoro::Task<void> Walk::signInAgain() {
@@ -412,6 +603,7 @@ QCoro::Task<void> Walk::signInAgain() {
 
 QString Walk::releaseOne(int index) {
     const Held held = m_held.takeAt(index);
+    reach(Reached::heldLetGoLate);
     if (held.call) {
         held.call->released = true;
         held.call->go.set();
@@ -456,6 +648,9 @@ void Walk::settle() {
             }
             const int round = m_seenRequests.value(request.id, m_round);
             m_seenRequests.insert(request.id, round);
+            if (!m_requestConnection.contains(request.id)) {
+                m_requestConnection.insert(request.id, m_connection);
+            }
             fresh.append({{round, requestLabel(request)}, request});
         }
         std::stable_sort(fresh.begin(), fresh.end(),
@@ -475,18 +670,22 @@ void Walk::settle() {
 // True when the call was let go.
 bool Walk::decideCall(const std::shared_ptr<TunnelCall>& call) {
     call->decided = true;
-    if (!m_resting) {
-        const bool start = call->label.startsWith(QStringLiteral("node start"));
-        const bool reload = call->label.startsWith(QStringLiteral("reload"));
-        const bool proxy = call->label.startsWith(QStringLiteral("proxy switch"));
-        const bool check = call->label == QStringLiteral("health check");
-        if (reload && m_dice.chance(kReloadLosesSingBox)) {
+    const bool start = call->kind == CallKind::start;
+    const bool reload = call->kind == CallKind::reload;
+    const bool proxy = call->kind == CallKind::proxySwitch;
+    const bool check = call->kind == CallKind::healthCheck;
+    if (m_resting) {
+        // Refusals at rest too: a flow that tries again by itself would not end.
+        call->fails = (reload && m_dice.chance(kReloadFails)) ||
+                      (proxy && m_dice.chance(kProxySwitchFails));
+    } else {
+        if (reload && m_dice.chance(m_profile.reloadLosesSingBox)) {
             call->losesSingBox = true;
         } else {
             call->fails = (start && m_dice.chance(kNodeStartFails)) ||
                           (reload && m_dice.chance(kReloadFails)) ||
                           (proxy && m_dice.chance(kProxySwitchFails)) ||
-                          (check && m_dice.chance(kHealthCheckFails));
+                          (check && m_dice.chance(m_profile.healthCheckFails));
         }
         if (m_dice.chance(kHold)) {
             const QString outcome = call->losesSingBox ? QStringLiteral(", loses sing-box")
@@ -519,6 +718,14 @@ bool Walk::decideRequest(const DevService::HeldRequest& request) {
         if ((config && m_dice.chance(kConfigRequestFails)) ||
             (devices && m_dice.chance(kDeviceListFails))) {
             failStatus = 500;
+        }
+        if (config && failStatus) {
+            // A reload whose configuration never came keeps its mode back, like a refusal.
+            const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+            const auto mode =
+                outboundModeFromRawValue(body.value(QStringLiteral("outbound_mode")).toString());
+            m_refusals.append(Refusal{m_requestConnection.value(request.id, m_connection),
+                                      mode.value_or(OutboundMode::smart), std::nullopt});
         }
         if (m_dice.chance(kHold)) {
             Held held;
@@ -607,8 +814,32 @@ void Walk::letEverythingGo() {
 
 const QString kConnectionGone = QStringLiteral("连接已断开，本次操作已取消。");
 
-QCoro::Task<std::shared_ptr<TunnelCall>> Walk::gate(QString label) {
+QCoro::Task<std::shared_ptr<TunnelCall>> Walk::gate(CallKind kind, QString label) {
+    // The tunnel takes one call at a time, but for a take-down, which ends what runs, and the
+    // keep-alive's checks, which change nothing: a call made while another is still inside
+    // would change the connection beneath it.
+    if (kind != CallKind::takeDown && kind != CallKind::healthCheck) {
+        for (const auto& inside : m_calls) {
+            if (inside->kind != CallKind::healthCheck && !gone(*inside)) {
+                breach(QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
+            }
+        }
+    }
+    if (m_everythingLetGo && kind == CallKind::reload && ++m_reloadsAfter > 1) {
+        breach(QStringLiteral("reload #%1 once everything was let go").arg(m_reloadsAfter));
+    }
+    if (m_everythingLetGo && kind == CallKind::proxySwitch && ++m_switchesAfter > 1) {
+        breach(QStringLiteral("proxy switch #%1 once everything was let go").arg(m_switchesAfter));
+    }
+    // Like the real coordinator: a start and a take-down move the generation as they begin.
+    if (kind == CallKind::start || kind == CallKind::takeDown) {
+        ++m_tunnelGeneration;
+    }
+    if (kind == CallKind::takeDown) {
+        ++m_connection;
+    }
     auto call = std::make_shared<TunnelCall>();
+    call->kind = kind;
     call->label = std::move(label);
     call->generation = m_tunnelGeneration;
     m_calls.push_back(call);
@@ -618,19 +849,22 @@ QCoro::Task<std::shared_ptr<TunnelCall>> Walk::gate(QString label) {
 }
 
 QCoro::Task<TunnelActivation> Walk::nodeStart(ProtocolConfiguration configuration) {
-    ++m_tunnelGeneration;
     const ScriptedTunnel::Choices with = f.tunnel->startedWith.last();
     const QString node = configuration.endpointId;
-    const std::shared_ptr<TunnelCall> call = co_await gate(
+    const QString label =
         QStringLiteral("node start ") +
-        choicesText(node, with.outboundMode, with.aiEnhancedModeEnabled, with.systemProxyEnabled));
+        choicesText(node, with.outboundMode, with.aiEnhancedModeEnabled, with.systemProxyEnabled);
+    checkMode(label, configuration, with.outboundMode);
+    const std::shared_ptr<TunnelCall> call = co_await gate(CallKind::start, label);
     // A start overtaken by another start or a take-down takes down only what it brought up.
     if (gone(*call)) {
         throw TunnelCoordinatorError::commandFailed(kConnectionGone);
     }
     if (call->fails) {
+        reach(Reached::failedNodeStart);
         throw OrvaneRuntimeError::connectionFailed(QStringLiteral("sing-box 启动失败。"));
     }
+    ++m_connection;
     m_runs = Runs{node, with.outboundMode};
     TunnelActivation activation;
     activation.proxyPort = 19090;
@@ -644,17 +878,23 @@ QCoro::Task<void> Walk::reload(ProtocolConfiguration configuration) {
         throw TunnelCoordinatorError::commandFailed(
             QStringLiteral("当前连接模式不支持热重载，请断开后重新连接。"));
     }
-    const std::shared_ptr<TunnelCall> call = co_await gate(
+    const QString label =
         QStringLiteral("reload ") +
-        choicesText(node, with.outboundMode, with.aiEnhancedModeEnabled, with.systemProxyEnabled));
+        choicesText(node, with.outboundMode, with.aiEnhancedModeEnabled, with.systemProxyEnabled);
+    checkMode(label, configuration, with.outboundMode);
+    const std::shared_ptr<TunnelCall> call = co_await gate(CallKind::reload, label);
     if (gone(*call)) {
         throw TunnelCoordinatorError::commandFailed(kConnectionGone);
     }
     if (call->losesSingBox) {
+        reach(Reached::reloadLosingSingBox);
         m_runs.reset();
         throw TunnelCoordinatorError::reloadRollbackFailed(QStringLiteral("sing-box 已退出"));
     }
     if (call->fails) {
+        reach(Reached::refusedReload);
+        m_refusals.append(
+            Refusal{m_connection, with.outboundMode, with.aiEnhancedModeEnabled});
         throw OrvaneRuntimeError::connectionFailed(QStringLiteral("内核拒绝了新配置。"));
     }
     m_runs = Runs{node, with.outboundMode};
@@ -664,19 +904,21 @@ QCoro::Task<void> Walk::reload(ProtocolConfiguration configuration) {
 // that ran when the switch began, and does nothing once it is gone.
 QCoro::Task<QStringList> Walk::proxySwitch(bool enabled) {
     const std::shared_ptr<TunnelCall> call =
-        co_await gate(QStringLiteral("proxy switch ") + onOff(enabled));
+        co_await gate(CallKind::proxySwitch, QStringLiteral("proxy switch ") + onOff(enabled));
     if (enabled && (gone(*call) || !f.tunnel->mode)) {
         m_proxyMarkToRestore = f.tunnel->runsSystemProxy;
         co_return QStringList{};
     }
     if (call->fails) {
+        reach(Reached::failedProxySwitch);
         throw OrvaneRuntimeError::connectionFailed(QStringLiteral("管理员授权被拒绝。"));
     }
     co_return QStringList{};
 }
 
 QCoro::Task<TunnelHealthCheck> Walk::healthCheck() {
-    const std::shared_ptr<TunnelCall> call = co_await gate(QStringLiteral("health check"));
+    const std::shared_ptr<TunnelCall> call =
+        co_await gate(CallKind::healthCheck, QStringLiteral("health check"));
     if (gone(*call)) {
         co_return TunnelHealthCheck{false, kConnectionGone};
     }
@@ -687,9 +929,16 @@ QCoro::Task<TunnelHealthCheck> Walk::healthCheck() {
 }
 
 QCoro::Task<void> Walk::takeDown(QString label) {
-    ++m_tunnelGeneration;
-    co_await gate(std::move(label));
+    co_await gate(CallKind::takeDown, std::move(label));
     m_runs.reset();
+}
+
+bool Walk::refusedOnThisConnection() const {
+    const AppState& state = *m_state;
+    return std::any_of(m_refusals.begin(), m_refusals.end(), [&](const Refusal& refusal) {
+        return refusal.connection == m_connection && refusal.mode == state.outboundMode() &&
+               (!refusal.ai || *refusal.ai == state.aiEnhancedModeEnabled());
+    });
 }
 
 // --- The invariant ---------------------------------------------------------------------------
@@ -702,6 +951,12 @@ QCoro::Task<void> Walk::takeDown(QString label) {
 //   its outbound mode, AI mode and system proxy are the preferences, the tunnel runs exactly
 //   that (node, mode, AI entry, system proxy), the AI proxy is claimed ready only while AI
 //   runs, the busy mark is off and no task is left but the keep-alive.
+// Beside it, what the walk itself recorded:
+// - a connect the user pressed last, that nothing of the user's ended, ends connected, or
+//   failed with an alert said after the press;
+// - after quitting nothing is connected;
+// - choices the state keeps for the next connect are those this connection's tunnel (or the
+//   service, for their configuration) refused.
 QString Walk::breachAtRest() const {
     const AppState& state = *m_state;
     const ScriptedTunnel& tunnel = *f.tunnel;
@@ -715,6 +970,11 @@ QString Walk::breachAtRest() const {
     switch (state.connectionState().stateCase()) {
     case ConnectionState::Case::disconnected:
     case ConnectionState::Case::failed:
+        expect(!m_lastActionConnects || (state.connectionState().stateCase() ==
+                                             ConnectionState::Case::failed &&
+                                         m_alertSinceConnect),
+               QStringLiteral("the user's connect ended %1 without an alert")
+                   .arg(stateName(state.connectionState().stateCase())));
         expect(!tunnel.mode, QStringLiteral("not connected, yet the tunnel runs a node"));
         expect(!tunnel.runsSystemProxy,
                QStringLiteral("not connected, yet the tunnel runs the system proxy"));
@@ -729,6 +989,7 @@ QString Walk::breachAtRest() const {
             breaches << QStringLiteral("connected without a running connection recorded");
             break;
         }
+        expect(!m_exited, QStringLiteral("quit, yet connected"));
         const QString selected = state.selectedEndpointId().value_or(QString());
         expect(running->endpoint.id == selected,
                QStringLiteral("runs node %1, selected %2").arg(running->endpoint.id, selected));
@@ -738,6 +999,9 @@ QString Walk::breachAtRest() const {
                                .filter(QStringLiteral("配置热重载失败，当前连接保持不变："))
                                .isEmpty();
         expect(!refused || said, QStringLiteral("choices left for the next connect without a word"));
+        expect(!refused || refusedOnThisConnection(),
+               QStringLiteral("choices left for the next connect that this connection never "
+                              "had refused"));
         if (!refused) {
             expect(running->outboundMode == state.outboundMode(),
                    QStringLiteral("runs mode %1, chosen %2")
@@ -805,56 +1069,130 @@ QString Walk::restingState() const {
 struct Outcome {
     QString breach;
     QStringList trace;
+    ReachedSet reached{};
 };
 
-Outcome playSeed(std::uint32_t seed) {
-    Walk walk(seed);
+Outcome playSeed(std::uint32_t seed, const Profile& profile = kShortProfile) {
+    Walk walk(seed, profile);
     Outcome outcome;
     outcome.breach = walk.play();
     outcome.trace = walk.trace();
+    outcome.reached = walk.reached();
     return outcome;
 }
 
-std::string failureText(std::uint32_t seed, const Outcome& outcome, bool full) {
-    QString text = QStringLiteral("seed %1: %2").arg(seed).arg(outcome.breach);
+std::string failureText(std::uint32_t seed, const Profile& profile, const Outcome& outcome,
+                        bool full) {
+    QString text =
+        QStringLiteral("%1 seed %2: %3").arg(QString::fromLatin1(profile.name)).arg(seed).arg(
+            outcome.breach);
     if (full) {
         text += QLatin1Char('\n') + outcome.trace.join(QLatin1Char('\n')) +
-                QStringLiteral("\nreplay: ORVANE_INTERLEAVING_SEED=%1 state_tests "
+                QStringLiteral("\nreplay: ORVANE_INTERLEAVING_SEED=%1 "
+                               "ORVANE_INTERLEAVING_PROFILE=%2 state_tests "
                                "--gtest_filter=ConnectionInterleavingReplay.SeedFromTheEnvironment")
-                    .arg(seed);
+                    .arg(seed)
+                    .arg(QString::fromLatin1(profile.name));
     }
     return text.toStdString();
 }
 
-void expectComesToRest(std::uint32_t seed) {
-    const Outcome outcome = playSeed(seed);
-    EXPECT_TRUE(outcome.breach.isEmpty()) << failureText(seed, outcome, true);
+void expectComesToRest(std::uint32_t seed, const Profile& profile = kShortProfile) {
+    const Outcome outcome = playSeed(seed, profile);
+    EXPECT_TRUE(outcome.breach.isEmpty()) << failureText(seed, profile, outcome, true);
+}
+
+// Plays seeds [first, first + count): every breach fails the test, and so does a kind of event
+// the profile draws that fewer than 1 % of the seeds reached. Prints what they reached.
+void sweep(const Profile& profile, std::uint32_t first, int count) {
+    std::array<int, kReachedKinds> seedsReaching{};
+    int printed = 0;
+    int breaches = 0;
+    for (std::uint32_t seed = first; seed < first + static_cast<std::uint32_t>(count); ++seed) {
+        const Outcome outcome = playSeed(seed, profile);
+        for (int kind = 0; kind < kReachedKinds; ++kind) {
+            seedsReaching[static_cast<std::size_t>(kind)] +=
+                outcome.reached[static_cast<std::size_t>(kind)] ? 1 : 0;
+        }
+        if (!outcome.breach.isEmpty()) {
+            ++breaches;
+            ADD_FAILURE() << failureText(seed, profile, outcome, printed++ < kFullTracesPerEntry);
+        }
+    }
+    std::cout << profile.name << " walks, seeds " << first << " to " << first + count - 1 << ": "
+              << breaches << " breaches\n";
+    for (int kind = 0; kind < kReachedKinds; ++kind) {
+        const int reached = seedsReaching[static_cast<std::size_t>(kind)];
+        std::cout << "  " << reachedName(kind) << ": " << reached << " ("
+                  << (100.0 * reached / count) << " %)"
+                  << (draws(profile, kind) ? "" : ", not drawn") << "\n";
+        if (draws(profile, kind)) {
+            EXPECT_GE(reached * 100, count)
+                << profile.name << " walks reach " << reachedName(kind) << " in " << reached
+                << " of " << count << " seeds";
+        }
+    }
+    std::cout << std::flush;
+}
+
+std::optional<long> environmentNumber(const char* name) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) {
+        return std::nullopt;
+    }
+    return std::strtol(text, nullptr, 10);
+}
+
+const Profile& environmentProfile() {
+    const char* name = std::getenv("ORVANE_INTERLEAVING_PROFILE");
+    return profileNamed(name ? name : "");
 }
 
 } // namespace
 
-// Every seed of one slice.
+// Every seed of one slice, of each profile.
 class ConnectionInterleaving : public ::testing::TestWithParam<int> {};
+class LongConnectionInterleaving : public ::testing::TestWithParam<int> {};
 
 TEST_P(ConnectionInterleaving, ComesToRestOnTheLatestChoices) {
-    const int first = GetParam() * kSeedsPerEntry;
-    int printed = 0;
-    for (int seed = first; seed < first + kSeedsPerEntry; ++seed) {
-        const Outcome outcome = playSeed(static_cast<std::uint32_t>(seed));
-        if (!outcome.breach.isEmpty()) {
-            ADD_FAILURE() << failureText(static_cast<std::uint32_t>(seed), outcome,
-                                         printed++ < kFullTracesPerEntry);
-        }
-    }
+    sweep(kShortProfile, static_cast<std::uint32_t>(GetParam() * kShortSeedsPerEntry),
+          kShortSeedsPerEntry);
 }
 
-std::string sliceName(const ::testing::TestParamInfo<int>& slice) {
-    const int first = slice.param * kSeedsPerEntry;
-    return "From" + std::to_string(first) + "To" + std::to_string(first + kSeedsPerEntry - 1);
+TEST_P(LongConnectionInterleaving, ComesToRestOnTheLatestChoices) {
+    sweep(kLongProfile, static_cast<std::uint32_t>(GetParam() * kLongSeedsPerEntry),
+          kLongSeedsPerEntry);
+}
+
+std::string sliceName(int first, int count) {
+    return "From" + std::to_string(first) + "To" + std::to_string(first + count - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, ConnectionInterleaving,
-                         ::testing::Range(0, kSeeds / kSeedsPerEntry), sliceName);
+                         ::testing::Range(0, kShortSeeds / kShortSeedsPerEntry),
+                         [](const ::testing::TestParamInfo<int>& slice) {
+                             return sliceName(slice.param * kShortSeedsPerEntry,
+                                              kShortSeedsPerEntry);
+                         });
+
+INSTANTIATE_TEST_SUITE_P(Seeds, LongConnectionInterleaving,
+                         ::testing::Range(0, kLongSeeds / kLongSeedsPerEntry),
+                         [](const ::testing::TestParamInfo<int>& slice) {
+                             return sliceName(slice.param * kLongSeedsPerEntry,
+                                              kLongSeedsPerEntry);
+                         });
+
+// By hand, beyond what CI plays: ORVANE_INTERLEAVING_SEEDS=<count>, from
+// ORVANE_INTERLEAVING_FIRST_SEED (0 unless set), of ORVANE_INTERLEAVING_PROFILE (short unless
+// "long").
+TEST(ConnectionInterleavingSweep, SeedsFromTheEnvironment) {
+    const std::optional<long> count = environmentNumber("ORVANE_INTERLEAVING_SEEDS");
+    if (!count || *count <= 0) {
+        GTEST_SKIP() << "set ORVANE_INTERLEAVING_SEEDS to sweep";
+    }
+    const long first = environmentNumber("ORVANE_INTERLEAVING_FIRST_SEED").value_or(0);
+    sweep(environmentProfile(), static_cast<std::uint32_t>(first), static_cast<int>(*count));
+}
 
 // Seeds the sweep found, kept by name. A seed names a sequence of draws, not of events: once
 // the flows send other requests or calls, it may play another interleaving, which its
@@ -918,14 +1256,16 @@ TEST(ConnectionInterleavingReplay, ASeedPlaysTheSameInterleavingEachTime) {
     }
 }
 
-// By hand: ORVANE_INTERLEAVING_SEED=<seed> prints that seed's whole walk.
+// By hand: ORVANE_INTERLEAVING_SEED=<seed> prints that seed's whole walk, of
+// ORVANE_INTERLEAVING_PROFILE (short unless "long").
 TEST(ConnectionInterleavingReplay, SeedFromTheEnvironment) {
     const char* text = std::getenv("ORVANE_INTERLEAVING_SEED");
     if (!text) {
         GTEST_SKIP() << "set ORVANE_INTERLEAVING_SEED to replay a seed";
     }
     const auto seed = static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
-    const Outcome outcome = playSeed(seed);
-    std::cout << failureText(seed, outcome, true) << std::endl;
+    const Profile& profile = environmentProfile();
+    const Outcome outcome = playSeed(seed, profile);
+    std::cout << failureText(seed, profile, outcome, true) << std::endl;
     EXPECT_TRUE(outcome.breach.isEmpty());
 }

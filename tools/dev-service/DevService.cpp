@@ -197,7 +197,9 @@ DevService::DevService(Options options)
       m_state(std::make_unique<DevServiceState>(options.configReadyAfterPolls,
                                                 options.configRetryAfterMs,
                                                 options.configMaxWaitMs,
-                                                [this](const QString& line) { log(line); })) {}
+                                                [this](const QString& line) { log(line); })) {
+    m_state->setCacheKeyNamesMode(options.cacheKeyNamesMode);
+}
 
 DevService::~DevService() {
     stop();

@@ -32,6 +32,9 @@ struct DevServiceOptions {
     // what a "not ready" answer asks for; a negative maxWait leaves the field out
     int configRetryAfterMs = 200;
     int configMaxWaitMs = 10000;
+    // a ready configuration's cache key ends in "_" and the outbound mode it was asked for, so
+    // that a test can tell which request a configuration answered
+    bool cacheKeyNamesMode = false;
     bool logToStderr = false;
 };
 

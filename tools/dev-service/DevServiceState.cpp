@@ -486,8 +486,12 @@ DevServiceState::Reply DevServiceState::protocolConfig(const Request& request) {
     }
 
     const QString key = device->id + QLatin1Char('/') + node->id;
+    QString cacheKey = QStringLiteral("pc_%1_%2").arg(node->id, device->id);
+    if (m_cacheKeyNamesMode) {
+        cacheKey += QLatin1Char('_') + text(*body, "outbound_mode", "outboundMode");
+    }
     const QJsonObject cache{
-        {QStringLiteral("cacheKey"), QStringLiteral("pc_%1_%2").arg(node->id, device->id)},
+        {QStringLiteral("cacheKey"), cacheKey},
         {QStringLiteral("credentialId"),
          QStringLiteral("cred_%1").arg(qHash(key), 8, 16, QLatin1Char('0'))},
         {QStringLiteral("configRevision"), 1},

@@ -41,6 +41,7 @@ public:
                     Logger logger);
 
     Reply handle(const Call& call);
+    void setCacheKeyNamesMode(bool names) { m_cacheKeyNamesMode = names; }
 
     QList<QJsonObject> connectionReports() const { return m_connectionReports; }
     QList<QJsonObject> crashReports() const { return m_crashReports; }
@@ -123,6 +124,7 @@ private:
     int m_configReadyAfterPolls;
     int m_configRetryAfterMs;
     int m_configMaxWaitMs;
+    bool m_cacheKeyNamesMode = false;
     Logger m_logger;
     std::vector<User> m_users;
     std::vector<Device> m_devices;
