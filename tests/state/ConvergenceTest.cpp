@@ -512,3 +512,32 @@ TEST(KeepAlive, DiscardsAFailedCheckThatOverlappedAnAIModeReload) {
               text(QStringList({"connected", "hk-01", "connected", "OK"})));
     runTask(state.cleanupBeforeExit());
 }
+
+// Choices made while a reload waits for its configuration: the newest reload brings them all,
+// the older one leaves the tunnel to it, and so does a reload asked while a switch to direct
+// mode turns the proxy off first. Whatever the older one's configuration meets says nothing.
+TEST(Convergence, AReloadLeavesTheTunnelToANewerOne) {
+    for (const bool olderFails : {false, true}) {
+        SCOPED_TRACE(olderFails);
+        StateFixture f;
+        AppState& state = signedIn(f);
+        runTask(state.toggleConnection());
+        f.tunnel->calls.clear();
+        f.service.addFault(heldConfigRequest(state));
+        state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+        state.setOutboundMode(OutboundMode::direct);
+        const quint64 older = f.service.heldRequests().first().id;
+        f.service.releaseHeld(older, olderFails ? std::optional(500) : std::nullopt);
+        ASSERT_TRUE(untilAtRest(f));
+
+        EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("reload("))),
+                  text(QStringList{QStringLiteral("reload(jp-01)")}));
+        ASSERT_FALSE(f.tunnel->reloadedWith.isEmpty());
+        EXPECT_EQ(text(rawValue(f.tunnel->reloadedWith.last().outboundMode)), "direct");
+        EXPECT_FALSE(state.systemProxyEnabled());
+        expectRunsTheChoices(f, QStringLiteral("jp-01"));
+        EXPECT_FALSE(state.alertMessage().has_value()) << text(*state.alertMessage());
+        runTask(state.cleanupBeforeExit());
+    }
+}
