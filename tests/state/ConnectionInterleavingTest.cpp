@@ -146,11 +146,16 @@ using ReachedSet = std::array<bool, kReachedKinds>;
 
 const char* reachedName(int kind) {
     static constexpr std::array<const char*, kReachedKinds> names{
-        "a held answer let go late", "a failed node start",
-        "a refused reload",          "a reload that loses sing-box",
-        "a failed proxy switch",     "a recovery started and ended",
-        "a disconnect while something is held", "a sign-out while something is held",
-        "a connect after signing in again",     "an exit"};
+        "a held answer let go late",
+        "a failed node start",
+        "a refused reload",
+        "a reload that loses sing-box",
+        "a failed proxy switch",
+        "a recovery started and ended",
+        "a disconnect while something is held",
+        "a sign-out while something is held",
+        "a connect after signing in again",
+        "an exit"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -514,14 +519,14 @@ QString Walk::userAction(bool first) {
     enum { toggle, pick, mode, ai, proxy, signOut, signIn, exit };
     const int action = first ? toggle
                              : m_dice.weighted({
-                                   signedIn ? 8 : 1,                           // toggle
-                                   others.isEmpty() ? 0 : 6,                   // pick
-                                   3,                                          // mode
-                                   3,                                          // ai
-                                   3,                                          // proxy
-                                   signedIn ? m_profile.signOutWeight : 0,     // sign out
-                                   !signedIn && m_signingIn == 0 ? 8 : 0,      // sign in
-                                   m_profile.exitWeight,                       // quit
+                                   signedIn ? 8 : 1,                       // toggle
+                                   others.isEmpty() ? 0 : 6,               // pick
+                                   3,                                      // mode
+                                   3,                                      // ai
+                                   3,                                      // proxy
+                                   signedIn ? m_profile.signOutWeight : 0, // sign out
+                                   !signedIn && m_signingIn == 0 ? 8 : 0,  // sign in
+                                   m_profile.exitWeight,                   // quit
                                });
     using C = ConnectionState::Case;
     // Each action as the window or the menu starts it.
@@ -533,8 +538,8 @@ QString Walk::userAction(bool first) {
             if (!m_held.isEmpty()) {
                 reach(Reached::disconnectWhileHeld);
             }
-        } else if (signedIn && (now == C::disconnected || now == C::failed ||
-                                now == C::configReady)) {
+        } else if (signedIn &&
+                   (now == C::disconnected || now == C::failed || now == C::configReady)) {
             m_lastActionConnects = true;
             // The user dismissed what the last alert said before pressing again.
             state.setAlertMessage(std::nullopt);
@@ -544,8 +549,9 @@ QString Walk::userAction(bool first) {
             }
         }
         state.spawn(state.toggleConnection());
-        return now == C::connected ? QStringLiteral("user presses disconnect")
-                                   : QStringLiteral("user presses connect (%1)").arg(stateName(now));
+        return now == C::connected
+                   ? QStringLiteral("user presses disconnect")
+                   : QStringLiteral("user presses connect (%1)").arg(stateName(now));
     }
     case pick: {
         const Endpoint node = others[m_dice.below(static_cast<int>(others.size()))];
@@ -676,8 +682,8 @@ bool Walk::decideCall(const std::shared_ptr<TunnelCall>& call) {
     const bool check = call->kind == CallKind::healthCheck;
     if (m_resting) {
         // Refusals at rest too: a flow that tries again by itself would not end.
-        call->fails = (reload && m_dice.chance(kReloadFails)) ||
-                      (proxy && m_dice.chance(kProxySwitchFails));
+        call->fails =
+            (reload && m_dice.chance(kReloadFails)) || (proxy && m_dice.chance(kProxySwitchFails));
     } else {
         if (reload && m_dice.chance(m_profile.reloadLosesSingBox)) {
             call->losesSingBox = true;
@@ -821,7 +827,8 @@ QCoro::Task<std::shared_ptr<TunnelCall>> Walk::gate(CallKind kind, QString label
     if (kind != CallKind::takeDown && kind != CallKind::healthCheck) {
         for (const auto& inside : m_calls) {
             if (inside->kind != CallKind::healthCheck && !gone(*inside)) {
-                breach(QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
+                breach(
+                    QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
             }
         }
     }
@@ -893,8 +900,7 @@ QCoro::Task<void> Walk::reload(ProtocolConfiguration configuration) {
     }
     if (call->fails) {
         reach(Reached::refusedReload);
-        m_refusals.append(
-            Refusal{m_connection, with.outboundMode, with.aiEnhancedModeEnabled});
+        m_refusals.append(Refusal{m_connection, with.outboundMode, with.aiEnhancedModeEnabled});
         throw OrvaneRuntimeError::connectionFailed(QStringLiteral("内核拒绝了新配置。"));
     }
     m_runs = Runs{node, with.outboundMode};
@@ -970,9 +976,9 @@ QString Walk::breachAtRest() const {
     switch (state.connectionState().stateCase()) {
     case ConnectionState::Case::disconnected:
     case ConnectionState::Case::failed:
-        expect(!m_lastActionConnects || (state.connectionState().stateCase() ==
-                                             ConnectionState::Case::failed &&
-                                         m_alertSinceConnect),
+        expect(!m_lastActionConnects ||
+                   (state.connectionState().stateCase() == ConnectionState::Case::failed &&
+                    m_alertSinceConnect),
                QStringLiteral("the user's connect ended %1 without an alert")
                    .arg(stateName(state.connectionState().stateCase())));
         expect(!tunnel.mode, QStringLiteral("not connected, yet the tunnel runs a node"));
@@ -995,10 +1001,10 @@ QString Walk::breachAtRest() const {
                QStringLiteral("runs node %1, selected %2").arg(running->endpoint.id, selected));
         // A mode or AI choice whose reload failed waits for the next connect; the alert said so.
         const bool refused = state.choicesAwaitNextConnect();
-        const bool said = !f.logMessages()
-                               .filter(QStringLiteral("配置热重载失败，当前连接保持不变："))
-                               .isEmpty();
-        expect(!refused || said, QStringLiteral("choices left for the next connect without a word"));
+        const bool said =
+            !f.logMessages().filter(QStringLiteral("配置热重载失败，当前连接保持不变：")).isEmpty();
+        expect(!refused || said,
+               QStringLiteral("choices left for the next connect without a word"));
         expect(!refused || refusedOnThisConnection(),
                QStringLiteral("choices left for the next connect that this connection never "
                               "had refused"));
@@ -1006,10 +1012,10 @@ QString Walk::breachAtRest() const {
             expect(running->outboundMode == state.outboundMode(),
                    QStringLiteral("runs mode %1, chosen %2")
                        .arg(modeName(running->outboundMode), modeName(state.outboundMode())));
-            expect(
-                running->aiEnhancedModeEnabled == state.aiEnhancedModeEnabled(),
-                QStringLiteral("runs AI %1, chosen %2")
-                    .arg(onOff(running->aiEnhancedModeEnabled), onOff(state.aiEnhancedModeEnabled())));
+            expect(running->aiEnhancedModeEnabled == state.aiEnhancedModeEnabled(),
+                   QStringLiteral("runs AI %1, chosen %2")
+                       .arg(onOff(running->aiEnhancedModeEnabled),
+                            onOff(state.aiEnhancedModeEnabled())));
         }
         expect(running->systemProxyEnabled == state.systemProxyEnabled(),
                QStringLiteral("runs proxy %1, chosen %2")
@@ -1083,9 +1089,10 @@ Outcome playSeed(std::uint32_t seed, const Profile& profile = kShortProfile) {
 
 std::string failureText(std::uint32_t seed, const Profile& profile, const Outcome& outcome,
                         bool full) {
-    QString text =
-        QStringLiteral("%1 seed %2: %3").arg(QString::fromLatin1(profile.name)).arg(seed).arg(
-            outcome.breach);
+    QString text = QStringLiteral("%1 seed %2: %3")
+                       .arg(QString::fromLatin1(profile.name))
+                       .arg(seed)
+                       .arg(outcome.breach);
     if (full) {
         text += QLatin1Char('\n') + outcome.trace.join(QLatin1Char('\n')) +
                 QStringLiteral("\nreplay: ORVANE_INTERLEAVING_SEED=%1 "
@@ -1127,9 +1134,8 @@ void sweep(const Profile& profile, std::uint32_t first, int count) {
                   << (100.0 * reached / count) << " %)"
                   << (draws(profile, kind) ? "" : ", not drawn") << "\n";
         if (draws(profile, kind)) {
-            EXPECT_GE(reached * 100, count)
-                << profile.name << " walks reach " << reachedName(kind) << " in " << reached
-                << " of " << count << " seeds";
+            EXPECT_GE(reached * 100, count) << profile.name << " walks reach " << reachedName(kind)
+                                            << " in " << reached << " of " << count << " seeds";
         }
     }
     std::cout << std::flush;
@@ -1178,8 +1184,7 @@ INSTANTIATE_TEST_SUITE_P(Seeds, ConnectionInterleaving,
 INSTANTIATE_TEST_SUITE_P(Seeds, LongConnectionInterleaving,
                          ::testing::Range(0, kLongSeeds / kLongSeedsPerEntry),
                          [](const ::testing::TestParamInfo<int>& slice) {
-                             return sliceName(slice.param * kLongSeedsPerEntry,
-                                              kLongSeedsPerEntry);
+                             return sliceName(slice.param * kLongSeedsPerEntry, kLongSeedsPerEntry);
                          });
 
 // By hand, beyond what CI plays: ORVANE_INTERLEAVING_SEEDS=<count>, from
