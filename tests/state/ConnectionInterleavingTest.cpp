@@ -1251,6 +1251,26 @@ TEST(ConnectionInterleavingSeed, AnEndedConnectionsReloadHoldsBackTheNext) {
     expectComesToRest(2167);
 }
 
+// Long walks. The keep-alive began a recovery while the connect's last device refresh was out;
+// that refresh then failed, and the connect's clean-up and next candidate ran beside the
+// recovery's node start.
+TEST(ConnectionInterleavingSeed, ARecoveryBegunDuringTheConnectsLastRefreshOwnsTheConnection) {
+    expectComesToRest(1578, kLongProfile);
+}
+
+// A pick whose configuration the service refused, then the same node picked again: its reload
+// was taken for the refused one and never ran.
+TEST(ConnectionInterleavingSeed, APickMadeAgainAfterARefusalGetsItsOwnReload) {
+    expectComesToRest(19664, kLongProfile);
+}
+
+// A reload still waiting for its configuration when a newer choice asks for another: both
+// reached the tunnel, one after the other, where the newer one alone brings everything.
+TEST(ConnectionInterleavingSeed, AReloadBehindANewerOneLeavesTheTunnelToIt) {
+    expectComesToRest(1058);
+    expectComesToRest(2161, kLongProfile);
+}
+
 // The walk itself adds no chance: a seed plays the same interleaving every time.
 TEST(ConnectionInterleavingReplay, ASeedPlaysTheSameInterleavingEachTime) {
     for (const std::uint32_t seed : {3u, 17u, 134u, 172u, 735u}) {
