@@ -498,6 +498,7 @@ QCoro::Task<void> AppState::cleanupBeforeExit() {
 
 QCoro::Task<void> AppState::takeDownCounted() {
     ConnectionFlows::Lease takeDown = m_flows->beginTakeDown();
+    QPointer<ConnectionFlows> flows(m_flows);
     std::exception_ptr failure;
     try {
         co_await m_tunnel.cleanupRuntimeArtifacts(true);
@@ -506,6 +507,11 @@ QCoro::Task<void> AppState::takeDownCounted() {
     }
     // Ended before the caller resumes, which may look whether the tunnel is free.
     takeDown.end();
+    // A change's call the clean-up cut short may still be inside the tunnel: the node start
+    // that follows waits for it.
+    if (flows) {
+        co_await flows->untilTunnelIsFree();
+    }
     if (failure) {
         std::rethrow_exception(failure);
     }

@@ -823,12 +823,12 @@ const QString kConnectionGone = QStringLiteral("连接已断开，本次操作�
 QCoro::Task<std::shared_ptr<TunnelCall>> Walk::gate(CallKind kind, QString label) {
     // The tunnel takes one call at a time, but for a take-down, which ends what runs, and the
     // keep-alive's checks, which change nothing: a call made while another is still inside
-    // would change the connection beneath it.
+    // would change the connection beneath it, even where that other one was ended already (a
+    // take-down still stops what it finds, and a stopped start takes down what it brought up).
     if (kind != CallKind::takeDown && kind != CallKind::healthCheck) {
         for (const auto& inside : m_calls) {
-            if (inside->kind != CallKind::healthCheck && !gone(*inside)) {
-                breach(
-                    QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
+            if (inside->kind != CallKind::healthCheck) {
+                breach(QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
             }
         }
     }
