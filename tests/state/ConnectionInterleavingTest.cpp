@@ -119,10 +119,12 @@ struct Profile {
     int exitWeight;
     double healthCheckFails;
     double reloadLosesSingBox;
+    // How often a take-down is held: a connect pressed beside one must wait for it.
+    double takeDownHold;
 };
 
-constexpr Profile kShortProfile{"short", 4, 10, 10, 8, 8, 2, 0, 0.7, 0.2};
-constexpr Profile kLongProfile{"long", 4, 16, 10, 8, 12, 4, 1, 0.8, 0.2};
+constexpr Profile kShortProfile{"short", 4, 10, 10, 8, 8, 2, 0, 0.7, 0.2, kHold};
+constexpr Profile kLongProfile{"long", 4, 16, 10, 8, 12, 4, 1, 0.8, 0.2, 0.7};
 
 const Profile& profileNamed(const std::string& name) {
     return name == kLongProfile.name ? kLongProfile : kShortProfile;
@@ -140,8 +142,9 @@ enum class Reached {
     signOutWhileHeld,
     connectAfterSigningInAgain,
     exit,
+    connectBesideATakeDown,
 };
-constexpr int kReachedKinds = 10;
+constexpr int kReachedKinds = 11;
 using ReachedSet = std::array<bool, kReachedKinds>;
 
 const char* reachedName(int kind) {
@@ -155,7 +158,8 @@ const char* reachedName(int kind) {
         "a disconnect while something is held",
         "a sign-out while something is held",
         "a connect after signing in again",
-        "an exit"};
+        "an exit",
+        "a connect while a take-down is held"};
     return names[static_cast<std::size_t>(kind)];
 }
 
@@ -547,6 +551,11 @@ QString Walk::userAction(bool first) {
             if (m_signedOut && m_signInsDrawn > 0) {
                 reach(Reached::connectAfterSigningInAgain);
             }
+            if (std::any_of(m_held.begin(), m_held.end(), [](const Held& held) {
+                    return held.call && held.call->kind == CallKind::takeDown;
+                })) {
+                reach(Reached::connectBesideATakeDown);
+            }
         }
         state.spawn(state.toggleConnection());
         return now == C::connected
@@ -693,7 +702,7 @@ bool Walk::decideCall(const std::shared_ptr<TunnelCall>& call) {
                           (proxy && m_dice.chance(kProxySwitchFails)) ||
                           (check && m_dice.chance(m_profile.healthCheckFails));
         }
-        if (m_dice.chance(kHold)) {
+        if (m_dice.chance(call->kind == CallKind::takeDown ? m_profile.takeDownHold : kHold)) {
             const QString outcome = call->losesSingBox ? QStringLiteral(", loses sing-box")
                                     : call->fails      ? QStringLiteral(", fails")
                                                        : QString();
@@ -828,7 +837,8 @@ QCoro::Task<std::shared_ptr<TunnelCall>> Walk::gate(CallKind kind, QString label
     if (kind != CallKind::takeDown && kind != CallKind::healthCheck) {
         for (const auto& inside : m_calls) {
             if (inside->kind != CallKind::healthCheck) {
-                breach(QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
+                breach(
+                    QStringLiteral("%1 while %2 is inside the tunnel").arg(label, inside->label));
             }
         }
     }
@@ -1269,6 +1279,19 @@ TEST(ConnectionInterleavingSeed, APickMadeAgainAfterARefusalGetsItsOwnReload) {
 TEST(ConnectionInterleavingSeed, AReloadBehindANewerOneLeavesTheTunnelToIt) {
     expectComesToRest(1058);
     expectComesToRest(2161, kLongProfile);
+}
+
+// The user disconnects, and while its take-down is held signs out, in again, and connects: the
+// new node started beside the old take-down, whose end then cleared the new connection.
+TEST(ConnectionInterleavingSeed, ADisconnectHeldAcrossASignOutAndInHoldsBackTheNextConnect) {
+    expectComesToRest(2253, kLongProfile);
+    expectComesToRest(4701, kLongProfile);
+}
+
+// AI mode switched on while connected, its configuration held until the keep-alive's recovery
+// began: its reload reached the tunnel during the recovery's clean-up.
+TEST(ConnectionInterleavingSeed, AChangeAskedBeforeARecoveryStaysOutOfItsCleanUp) {
+    expectComesToRest(1538, kLongProfile);
 }
 
 // The walk itself adds no chance: a seed plays the same interleaving every time.
