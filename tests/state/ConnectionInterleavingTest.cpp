@@ -47,8 +47,8 @@ namespace {
 // The plain build plays every seed; the sanitized one, where each costs many times as much, a
 // sample. Each test entry plays one slice, so that ctest runs them side by side.
 #ifdef ORVANE_INTERLEAVING_SAMPLE
-constexpr int kShortSeeds = 500;
-constexpr int kShortSeedsPerEntry = 100;
+constexpr int kShortSeeds = 1000;
+constexpr int kShortSeedsPerEntry = 500;
 constexpr int kLongSeeds = 1000;
 constexpr int kLongSeedsPerEntry = 200;
 #else
