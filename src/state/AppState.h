@@ -478,8 +478,6 @@ private:
     // Choices a reload of the running connection failed to bring: stored for the next connect,
     // and not tried again by the state itself until the user chooses another node or mode.
     std::optional<Choices> m_refusedChoices;
-    // Reloads asked for so far: one that a newer one follows leaves the tunnel to it.
-    quint64 m_reloadsAsked = 0;
     int m_runningTasks = 0;
     std::shared_ptr<CancelToken> m_heartbeatCancel;
 };

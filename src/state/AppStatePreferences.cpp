@@ -62,7 +62,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     // connect or a recovery.
     const quint64 connection = m_flows->connection();
     const quint64 picks = m_flows->picks();
-    const quint64 reloads = ++m_reloadsAsked;
+    const quint64 reloads = m_flows->noteReload();
     QPointer<AppState> self(this);
     const ConnectionFlows::Lease busy = m_flows->holdBusy(ConnectionFlows::Scope::connection);
     appendLog(reason + QStringLiteral("，正在生成新配置。"));
@@ -71,7 +71,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     auto overtaken = [this, picks] { return m_flows->picks() != picks; };
     // A newer reload behind it brings all of the choices, this one's included: until this one
     // calls the tunnel, it leaves the work to that one.
-    auto superseded = [this, reloads] { return m_reloadsAsked != reloads; };
+    auto superseded = [this, reloads] { return m_flows->reloads() != reloads; };
 
     // One change of the running connection at a time, in the order they were asked for.
     const bool alive = co_await m_flows->untilTurnOf(ticket);
@@ -273,7 +273,7 @@ void AppState::setOutboundMode(OutboundMode mode) {
     if (mode == OutboundMode::direct && m_systemProxyEnabled) {
         // The reload that follows the switch brings every choice: a reload still ahead of it
         // leaves the tunnel to that one.
-        ++m_reloadsAsked;
+        m_flows->noteReload();
         QPointer<AppState> self(this);
         // The end of the switch leaves the mode to the reload that follows it.
         spawn([](QPointer<AppState> state, QString why,

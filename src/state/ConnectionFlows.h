@@ -118,6 +118,10 @@ public:
     // A flow that began before the user's latest pick leaves the selection to it.
     void notePick() { ++m_picks; }
     quint64 picks() const { return m_picks; }
+    // A reload that a newer one follows leaves the tunnel to it: each reload, and each one
+    // announced to follow a change, is counted.
+    quint64 noteReload() { return ++m_reloads; }
+    quint64 reloads() const { return m_reloads; }
 
     // --- Work under way --------------------------------------------------------------------
     Lease beginNodeStart();
@@ -185,6 +189,7 @@ private:
     std::optional<quint64> m_connect;
     std::optional<RunningConnection> m_running;
     quint64 m_picks = 0;
+    quint64 m_reloads = 0;
     int m_nodeStarts = 0;
     int m_takeDowns = 0;
     int m_tunnelCalls = 0;

@@ -12,6 +12,7 @@
 // Sweep beyond CI: ORVANE_INTERLEAVING_SEEDS=<count> [ORVANE_INTERLEAVING_FIRST_SEED=<seed>]
 //     [ORVANE_INTERLEAVING_PROFILE=long] state_tests
 //     --gtest_filter=ConnectionInterleavingSweep.SeedsFromTheEnvironment
+#include "FlowTestSupport.h"
 #include "HTTPSession.h"
 #include "OneShotEvent.h"
 #include "OrvaneAPIClient.h"
@@ -171,27 +172,6 @@ bool draws(const Profile& profile, int kind) {
 
 QString modeName(OutboundMode mode) {
     return rawValue(mode);
-}
-
-QString stateName(ConnectionState::Case c) {
-    using C = ConnectionState::Case;
-    switch (c) {
-    case C::disconnected:
-        return QStringLiteral("disconnected");
-    case C::preparing:
-        return QStringLiteral("preparing");
-    case C::configReady:
-        return QStringLiteral("configReady");
-    case C::connected:
-        return QStringLiteral("connected");
-    case C::disconnecting:
-        return QStringLiteral("disconnecting");
-    case C::repairing:
-        return QStringLiteral("repairing");
-    case C::failed:
-        return QStringLiteral("failed");
-    }
-    return QStringLiteral("?");
 }
 
 QString onOff(bool on) {

@@ -19,24 +19,12 @@ std::string text(const QStringList& values) {
 
 // The state's case by name, with a failure's message, as gtest prints it readably.
 std::string stateName(const AppState& state) {
-    using C = ConnectionState::Case;
-    switch (state.connectionState().stateCase()) {
-    case C::disconnected:
-        return "disconnected";
-    case C::preparing:
-        return "preparing";
-    case C::configReady:
-        return "configReady";
-    case C::connected:
-        return "connected";
-    case C::disconnecting:
-        return "disconnecting";
-    case C::repairing:
-        return "repairing";
-    case C::failed:
-        return "failed: " + state.connectionState().message().toStdString();
+    const ConnectionState& now = state.connectionState();
+    std::string name = orvane::test::stateName(now.stateCase()).toStdString();
+    if (now.stateCase() == ConnectionState::Case::failed) {
+        name += ": " + now.message().toStdString();
     }
-    return "?";
+    return name;
 }
 
 QCoro::Task<void> atOnce() {

@@ -48,6 +48,28 @@ inline bool untilAtRest(StateFixture& f,
                      limit);
 }
 
+// A state's case by name, for printouts.
+inline QString stateName(ConnectionState::Case c) {
+    using C = ConnectionState::Case;
+    switch (c) {
+    case C::disconnected:
+        return QStringLiteral("disconnected");
+    case C::preparing:
+        return QStringLiteral("preparing");
+    case C::configReady:
+        return QStringLiteral("configReady");
+    case C::connected:
+        return QStringLiteral("connected");
+    case C::disconnecting:
+        return QStringLiteral("disconnecting");
+    case C::repairing:
+        return QStringLiteral("repairing");
+    case C::failed:
+        return QStringLiteral("failed");
+    }
+    return QStringLiteral("?");
+}
+
 inline Endpoint endpointWithId(const AppState& state, const QString& id) {
     for (const Endpoint& endpoint : state.endpoints()) {
         if (endpoint.id == id) {
