@@ -176,6 +176,32 @@ TEST(EndedConnection, ADisconnectPressedDuringTheSignOutLeavesTheNextConnectionA
     runTask(state.cleanupBeforeExit());
 }
 
+// The disconnect's report is still out when the user signs out, in again, and connects: once
+// it is answered, the log says nothing of a disconnect below the new connection.
+TEST(EndedConnection, ADisconnectsLateReportSaysNothingOfTheNextConnection) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.service.addFault(held("POST", "/client/connection-report"));
+    QCoro::Task<void> disconnect = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    runTask(state.logout());
+    signIn(state);
+    runTask(state.toggleConnection());
+    ASSERT_EQ(stateName(state), "connected");
+
+    f.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return disconnect.isReady(); }));
+    ASSERT_TRUE(untilAtRest(f));
+    const QStringList log = f.logMessages(); // newest first
+    const qsizetype disconnected = log.indexOf(QStringLiteral("连接已断开。"));
+    EXPECT_TRUE(disconnected == -1 ||
+                disconnected > log.indexOf(QStringLiteral("sing-box 内核已连接：香港。")))
+        << text(log);
+    EXPECT_EQ(stateName(state), "connected");
+    runTask(state.cleanupBeforeExit());
+}
+
 // --- A change of a connect that failed after its node started -----------------------------
 
 namespace {
