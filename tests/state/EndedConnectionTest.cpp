@@ -4,6 +4,7 @@
 #include "TunnelCoordinatorError.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -275,5 +276,57 @@ TEST(EndedConnection, AChangeOfAConnectThatFailedAfterItsNodeStartedRecordsNothi
     EXPECT_FALSE(f.tunnel->mode.has_value());
     EXPECT_FALSE(state.isBusy());
     EXPECT_EQ(state.runningTaskCount(), 0);
+    runTask(state.cleanupBeforeExit());
+}
+
+// --- A recovery that began during the connect's last device refresh ----------------------
+
+namespace {
+
+// The first node starts and holds the connect's closing device refresh; later starts succeed.
+QCoro::Task<TunnelActivation> firstStartHoldsTheRefresh(StateFixture* f, int* starts,
+                                                        ProtocolConfiguration) {
+    if ((*starts)++ == 0) {
+        f->service.addFault(held("GET", "/devices"));
+    }
+    TunnelActivation activation;
+    activation.proxyPort = 19090;
+    co_return activation;
+}
+
+} // namespace
+
+// The keep-alive's checks fail while that refresh is out, and its recovery switches node. The
+// refresh then fails: the recovery owns the connection, so the connect neither cleans up nor
+// tries another node beside it.
+TEST(EndedConnection, ARecoveryBegunDuringTheConnectsLastRefreshOwnsTheConnection) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    int starts = 0;
+    f.tunnel->onConnect = [&f, &starts](ProtocolConfiguration c) {
+        return firstStartHoldsTheRefresh(&f, &starts, std::move(c));
+    };
+    f.tunnel->onHealthCheck = webCheckFails;
+    QCoro::Task<void> connect = state.toggleConnection();
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    ASSERT_TRUE(runKeepAlivePassBeside(f));
+    ASSERT_TRUE(runKeepAlivePassBeside(f));
+    ASSERT_TRUE(waitUntil([&] { return starts == 2; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return state.connectionState().stateCase() == ConnectionState::Case::connected;
+    }));
+    const QString recovered = state.runningConnection()->endpoint.id;
+    f.tunnel->calls.clear();
+
+    f.service.releaseHeld(f.service.heldRequests().first().id, 500);
+    ASSERT_TRUE(waitUntil([&] { return connect.isReady(); }));
+    ASSERT_TRUE(untilAtRest(f));
+    EXPECT_EQ(text(f.tunnel->calls.filter(QRegularExpression(QStringLiteral("^(cleanup|connect)")))),
+              "");
+    EXPECT_EQ(stateName(state), "connected");
+    ASSERT_TRUE(state.runningConnection().has_value());
+    EXPECT_EQ(state.runningConnection()->endpoint.id.toStdString(), recovered.toStdString());
+    EXPECT_TRUE(f.tunnel->mode.has_value());
+    EXPECT_FALSE(f.logMessages().contains(QStringLiteral("正在自动切换到下一个可用节点。")));
     runTask(state.cleanupBeforeExit());
 }
