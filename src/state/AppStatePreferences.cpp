@@ -75,7 +75,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
 
     // One change of the running connection at a time, in the order they were asked for.
     const bool alive = co_await m_flows->untilTurnOf(ticket);
-    if (!alive || !self || connectionEnded(connection) || overtaken() || superseded()) {
+    if (!alive || !self || connectionEnded(connection) || overtaken()) {
         co_return;
     }
     // A change ahead of it already brought what it was asked for (a reload reads the choices
@@ -91,8 +91,8 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     bool reachedTunnel = false;
     std::exception_ptr failure;
     bool stopped = false;
-    const OutboundMode requestedMode = m_outboundMode;
     try {
+        const OutboundMode requestedMode = m_outboundMode;
         configuration = co_await generateProtocolConfig(endpoint, device, token);
         if (!self || connectionEnded(connection)) {
             throw FlowStopped{};
@@ -170,14 +170,9 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         co_return;
     }
     // The state does not try these choices again by itself; they apply at the next connect.
-    // Those the tunnel refused, not newer ones it was never handed: they get their own reload.
+    // Not superseded, it was handed the latest choices.
     Choices refused = currentChoices();
     refused.endpointId = endpoint.id;
-    refused.outboundMode = requestedMode;
-    if (reachedTunnel) {
-        refused.aiEnhancedModeEnabled = applied.aiEnhancedModeEnabled;
-        refused.systemProxyEnabled = applied.systemProxyEnabled;
-    }
     // The old node still runs: a pick that could not be applied is undone.
     const std::optional<RunningConnection> running = m_flows->running();
     if (running && m_selectedEndpointId == endpoint.id) {

@@ -541,3 +541,32 @@ TEST(Convergence, AReloadLeavesTheTunnelToANewerOne) {
         runTask(state.cleanupBeforeExit());
     }
 }
+
+// A reload waiting behind one already inside the tunnel, for choices that one carries: the mode
+// switched away and back while a pick's reload runs. Once that reload is back, nothing is left
+// to apply, and the tunnel is not called again.
+TEST(Convergence, AReloadWhoseChoicesAlreadyRunCallsNothing) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->calls.clear();
+    OneShotEvent reloaded;
+    bool reloading = false;
+    f.tunnel->onReload = [&](ProtocolConfiguration) -> QCoro::Task<void> {
+        if (!reloading) {
+            reloading = true;
+            co_await reloaded.wait();
+        }
+    };
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    ASSERT_TRUE(waitUntil([&] { return reloading; }));
+    state.setOutboundMode(OutboundMode::global);
+    state.setOutboundMode(OutboundMode::smart);
+    reloaded.set();
+    ASSERT_TRUE(untilAtRest(f));
+
+    EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("reload("))),
+              text(QStringList{QStringLiteral("reload(jp-01)")}));
+    expectRunsTheChoices(f, QStringLiteral("jp-01"));
+    runTask(state.cleanupBeforeExit());
+}
