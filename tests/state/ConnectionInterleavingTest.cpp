@@ -1274,6 +1274,13 @@ TEST(ConnectionInterleavingSeed, AChangeAskedBeforeARecoveryStaysOutOfItsCleanUp
     expectComesToRest(1538, kLongProfile);
 }
 
+// A reload or proxy switch still inside the tunnel when a failing candidate's clean-up cut it
+// short: the next candidate's node start came beside it.
+TEST(ConnectionInterleavingSeed, ACleanUpLetsACallItCutShortEndBeforeTheNextStart) {
+    expectComesToRest(3759, kLongProfile);
+    expectComesToRest(10652, kLongProfile);
+}
+
 // The walk itself adds no chance: a seed plays the same interleaving every time.
 TEST(ConnectionInterleavingReplay, ASeedPlaysTheSameInterleavingEachTime) {
     for (const std::uint32_t seed : {3u, 17u, 134u, 172u, 735u}) {
