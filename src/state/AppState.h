@@ -200,7 +200,12 @@ public:
     void setOutboundMode(OutboundMode mode);
     QCoro::Task<void> setSystemProxyEnabled(bool enabled);
     void toggleAIEnhancedMode();
-    QCoro::Task<void> reloadActiveConfiguration(QString reason);
+    // A refresh (the menus' manual reload) always fetches a fresh configuration and reloads;
+    // a reload that brings a changed choice over leaves the tunnel alone when a change ahead
+    // of it already brought it.
+    enum class ReloadPurpose { refresh, choices };
+    QCoro::Task<void> reloadActiveConfiguration(QString reason,
+                                                ReloadPurpose purpose = ReloadPurpose::refresh);
     std::optional<Endpoint> preferredEndpoint(RouteRegionChoice choice) const;
 
     // Account, support and launcher actions.
@@ -329,8 +334,11 @@ private:
     // Device binding, configuration and candidates.
     QCoro::Task<Device> bindCurrentDeviceIfNeeded(QString token);
     std::optional<Device> reusableCurrentDevice() const;
-    QCoro::Task<ProtocolConfiguration> generateProtocolConfig(Endpoint endpoint, Device device,
-                                                              QString token);
+    // Polls until ready; a reload passes the connection it serves, and the polling stops at
+    // its next step once that has ended.
+    QCoro::Task<ProtocolConfiguration>
+    generateProtocolConfig(Endpoint endpoint, Device device, QString token,
+                           std::optional<quint64> connection = std::nullopt);
     QCoro::Task<void> connectCandidates(QString token, quint64 generation);
     // `picks`: the count of node picks when the connect began.
     QCoro::Task<void> connectCandidate(Endpoint candidate, Device device, QString token,

@@ -292,11 +292,14 @@ void AppState::publishActivationPorts(const TunnelActivation& activation) {
 
 // --- Protocol configuration ----------------------------------------------------------------
 
-QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint endpoint,
-                                                                    Device device,
-                                                                    QString token) {
+QCoro::Task<ProtocolConfiguration>
+AppState::generateProtocolConfig(Endpoint endpoint, Device device, QString token,
+                                 std::optional<quint64> connection) {
     QPointer<AppState> self(this);
     const quint64 generation = m_flows->generation();
+    auto stopped = [&] {
+        return !self || flowStopped(generation) || (connection && connectionEnded(*connection));
+    };
     appendLog(QStringLiteral("正在获取节点协议配置。"));
     QString segment = device.id;
     try {
@@ -333,7 +336,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
         } catch (...) {
             failure = std::current_exception();
         }
-        if (!self || flowStopped(generation)) {
+        if (stopped()) {
             throw FlowStopped{};
         }
         if (failure) {
@@ -392,7 +395,7 @@ QCoro::Task<ProtocolConfiguration> AppState::generateProtocolConfig(Endpoint end
         } catch (...) {
             // A wait that ends early is no error.
         }
-        if (!self || flowStopped(generation)) {
+        if (stopped()) {
             throw FlowStopped{};
         }
     }
@@ -425,9 +428,16 @@ QCoro::Task<void> AppState::runDisconnectSequence(quint64 generation) {
         failure = std::current_exception();
     }
     takeDown.end();
-    // A sign-out or exit meanwhile owns what comes next, and a connect after it may already
-    // run: this end is nobody's news.
-    if (!self || flowStopped(generation)) {
+    if (!self) {
+        co_return;
+    }
+    // A sign-out or exit meanwhile owns the state, the alert and the reports, and a connect
+    // after it may already run. A failure still goes to the log: the system proxy may be left
+    // pointing at a port that no longer answers.
+    if (flowStopped(generation)) {
+        if (failure) {
+            appendLog(QStringLiteral("断开连接失败：") + describeError(failure));
+        }
         co_return;
     }
     if (failure) {

@@ -137,7 +137,7 @@ void AppState::selectEndpointFromMenu(const Endpoint& endpoint) {
     appendLog(QStringLiteral("当前线路已切换为：") + endpoint.region + QLatin1Char(' ') +
               endpoint.name + QStringLiteral("。"));
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
-        spawn(reloadActiveConfiguration(QStringLiteral("当前线路已切换")));
+        spawn(reloadActiveConfiguration(QStringLiteral("当前线路已切换"), ReloadPurpose::choices));
     }
 }
 

@@ -27,7 +27,7 @@ bool lostTheConnection(const std::exception_ptr& error) {
 
 } // namespace
 
-QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
+QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason, ReloadPurpose purpose) {
     if (!m_token) {
         setShowAuthSheet(true);
         co_return;
@@ -41,6 +41,9 @@ QCoro::Task<void> AppState::reloadActiveConfiguration(QString reason) {
         appendLog(text);
         setAlertMessage(text);
         co_return;
+    }
+    if (purpose == ReloadPurpose::refresh) {
+        m_flows->askRefresh();
     }
     co_await reloadRunningConnection(std::move(reason), m_flows->requestChange());
 }
@@ -79,8 +82,8 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         co_return;
     }
     // A change ahead of it already brought what it was asked for (a reload reads the choices
-    // when it calls the tunnel): nothing to apply.
-    if (runningMatchesChoices()) {
+    // when it calls the tunnel): nothing to apply, unless the user asked for a refresh.
+    if (!m_flows->refreshOwed() && runningMatchesChoices()) {
         co_return;
     }
     // The node as it stands at its turn: a refusal ahead of it may have undone a pick.
@@ -91,9 +94,11 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
     bool reachedTunnel = false;
     std::exception_ptr failure;
     bool stopped = false;
+    // Refreshes asked until now get this reload's configuration.
+    const quint64 refreshes = m_flows->refreshesAsked();
     try {
         const OutboundMode requestedMode = m_outboundMode;
-        configuration = co_await generateProtocolConfig(endpoint, device, token);
+        configuration = co_await generateProtocolConfig(endpoint, device, token, connection);
         if (!self || connectionEnded(connection)) {
             throw FlowStopped{};
         }
@@ -124,6 +129,7 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         if (!reachedTunnel) {
             co_return; // overtaken before it reached the tunnel: it applied nothing
         }
+        m_flows->noteRefreshed(refreshes);
         const std::optional<RunningConnection> before = m_flows->running();
         if (before) {
             applied.mode = before->mode;
@@ -165,10 +171,12 @@ QCoro::Task<void> AppState::reloadInTurn(QString reason, quint64 ticket) {
         co_await takeDownLostConnection();
         co_return;
     }
-    // A newer reload follows with the same choices and more: its outcome is the one to tell.
+    // A newer reload follows with the same choices and more: its outcome is the one to tell,
+    // and it owes the refresh too.
     if (superseded()) {
         co_return;
     }
+    m_flows->noteRefreshed(refreshes);
     // The state does not try these choices again by itself; they apply at the next connect.
     // Not superseded, it was handed the latest choices.
     Choices refused = currentChoices();
@@ -276,13 +284,13 @@ void AppState::setOutboundMode(OutboundMode mode) {
             co_await state->setSystemProxyEnabled(false);
             reload.end();
             if (state) {
-                co_await state->reloadActiveConfiguration(why);
+                co_await state->reloadActiveConfiguration(why, ReloadPurpose::choices);
             }
         }(self, reason, m_flows->announceChange()));
         return;
     }
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
-        spawn(reloadActiveConfiguration(reason));
+        spawn(reloadActiveConfiguration(reason, ReloadPurpose::choices));
     }
 }
 
@@ -381,7 +389,7 @@ void AppState::toggleAIEnhancedMode() {
         setAIProxyReady(false);
     }
     if (m_connectionState.stateCase() == ConnectionState::Case::connected) {
-        spawn(reloadActiveConfiguration(QStringLiteral("增强模式已变更")));
+        spawn(reloadActiveConfiguration(QStringLiteral("增强模式已变更"), ReloadPurpose::choices));
     }
 }
 

@@ -67,6 +67,7 @@ void ConnectionFlows::endConnection() {
 
 void ConnectionFlows::newConnection() {
     ++m_connection;
+    m_refreshedThrough = m_refreshesAsked; // nothing is owed to a connection that ended
     // A stopped change can no longer reach the tunnel but through a call already under way,
     // which counts on its own.
     m_changes.clear();

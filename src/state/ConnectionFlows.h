@@ -11,6 +11,7 @@
 
 #include <QCoro/QCoroTask>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -123,6 +124,16 @@ public:
     quint64 noteReload() { return ++m_reloads; }
     quint64 reloads() const { return m_reloads; }
 
+    // --- Refreshes -------------------------------------------------------------------------
+    // A refresh the user asked for (a manual reload) is owed until a reload that requested its
+    // configuration after the ask has told its outcome, or its connection ended: every reload
+    // until then fetches a fresh configuration, whatever runs already.
+    void askRefresh() { ++m_refreshesAsked; }
+    quint64 refreshesAsked() const { return m_refreshesAsked; }
+    bool refreshOwed() const { return m_refreshesAsked > m_refreshedThrough; }
+    // `asked`: the count of refreshes asked when the configuration was requested.
+    void noteRefreshed(quint64 asked) { m_refreshedThrough = std::max(m_refreshedThrough, asked); }
+
     // --- Work under way --------------------------------------------------------------------
     Lease beginNodeStart();
     Lease beginTakeDown();
@@ -190,6 +201,8 @@ private:
     std::optional<RunningConnection> m_running;
     quint64 m_picks = 0;
     quint64 m_reloads = 0;
+    quint64 m_refreshesAsked = 0;
+    quint64 m_refreshedThrough = 0;
     int m_nodeStarts = 0;
     int m_takeDowns = 0;
     int m_tunnelCalls = 0;

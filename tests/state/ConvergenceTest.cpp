@@ -570,3 +570,26 @@ TEST(Convergence, AReloadWhoseChoicesAlreadyRunCallsNothing) {
     expectRunsTheChoices(f, QStringLiteral("jp-01"));
     runTask(state.cleanupBeforeExit());
 }
+
+// A manual reload whose configuration is still out when a node is picked and picked back: it
+// gives way to the newer reloads, and the last of them, though its choices already run, still
+// brings the fresh configuration the user asked for.
+TEST(Convergence, AManualReloadThatGivesWayStillReachesTheTunnel) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    f.tunnel->calls.clear();
+    f.service.addFault(heldConfigRequest(state));
+    state.spawn(state.reloadActiveConfiguration(QStringLiteral("菜单手动重载配置")));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("hk-01")));
+    f.service.releaseHeld();
+    ASSERT_TRUE(untilAtRest(f));
+
+    EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("reload("))),
+              text(QStringList{QStringLiteral("reload(hk-01)")}));
+    EXPECT_EQ(text(f.logMessages().first()), text(QStringLiteral("配置已热重载：香港 VLESS。")));
+    expectRunsTheChoices(f, QStringLiteral("hk-01"));
+    runTask(state.cleanupBeforeExit());
+}

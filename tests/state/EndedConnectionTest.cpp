@@ -203,6 +203,26 @@ TEST(EndedConnection, ADisconnectsLateReportSaysNothingOfTheNextConnection) {
     runTask(state.cleanupBeforeExit());
 }
 
+// The disconnect's take-down fails after a sign-out took over: the state, the alert and the
+// reports stay the sign-out's, but the log still says why the proxy may point nowhere.
+TEST(EndedConnection, AFailedDisconnectOvertakenByASignOutIsStillLogged) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    runTask(state.toggleConnection());
+    HeldDisconnects takeDowns(f, 1, QStringLiteral("系统代理恢复失败。"));
+    QCoro::Task<void> disconnect = state.toggleConnection();
+    ASSERT_EQ(takeDowns.held(), 1);
+    runTask(state.logout());
+    const qsizetype reports = f.service.connectionReports().size();
+
+    takeDowns.releaseAll();
+    ASSERT_TRUE(waitUntil([&] { return disconnect.isReady(); }));
+    EXPECT_EQ(f.logMessages().first().toStdString(), "断开连接失败：系统代理恢复失败。");
+    EXPECT_EQ(stateName(state), "disconnected");
+    EXPECT_EQ(state.alertMessage().value_or(QString()).toStdString(), "");
+    EXPECT_EQ(f.service.connectionReports().size(), reports);
+}
+
 // --- A change of a connect that failed after its node started -----------------------------
 
 namespace {
@@ -220,50 +240,36 @@ QCoro::Task<TunnelActivation> onlyTheFirstNodeStarts(StateFixture* f,
     co_return activation;
 }
 
-qsizetype configRequestsBegun(const StateFixture& f) {
-    return f.logMessages().count(QStringLiteral("正在获取节点协议配置。"));
+// Connects with only hk-01 starting and its closing device refresh held; returns that
+// refresh's id once the state says connected.
+quint64 connectedWithTheLastRefreshHeld(StateFixture& f, QCoro::Task<void>& press) {
+    f.tunnel->onConnect = [&f](ProtocolConfiguration configuration) {
+        return onlyTheFirstNodeStarts(&f, std::move(configuration));
+    };
+    press = f.state->toggleConnection();
+    EXPECT_TRUE(waitUntil([&] {
+        return f.service.heldCount() == 1 &&
+               f.state->connectionState().stateCase() == ConnectionState::Case::connected;
+    }));
+    return f.service.heldRequests().first().id;
 }
 
 } // namespace
 
-// The connect's last device refresh fails once the state says connected, and while its node is
-// being taken down the mode is switched. That change answers only after the connect has failed
-// on every other node: at rest nothing is recorded as running.
+// The connect's last device refresh is out while the state says connected, and the mode is
+// switched: its reload waits for its configuration. The refresh fails, and so does every other
+// node; the configuration answers after that. Nothing is recorded as running and the tunnel
+// reloads nothing.
 TEST(EndedConnection, AChangeOfAConnectThatFailedAfterItsNodeStartedRecordsNothing) {
     StateFixture f;
     AppState& state = signedIn(f);
-    f.tunnel->onConnect = [&f](ProtocolConfiguration configuration) {
-        return onlyTheFirstNodeStarts(&f, std::move(configuration));
-    };
-    QCoro::Task<void> press = state.toggleConnection();
-    ASSERT_TRUE(waitUntil([&] {
-        return f.service.heldCount() == 1 &&
-               state.connectionState().stateCase() == ConnectionState::Case::connected;
-    }));
-    const quint64 refresh = f.service.heldRequests().first().id;
-
-    auto cleanedUp = std::make_shared<OneShotEvent>();
-    bool cleaning = false;
-    f.tunnel->onCleanup = [&cleaning, cleanedUp](bool) -> QCoro::Task<void> {
-        if (cleaning) {
-            return atOnce();
-        }
-        cleaning = true;
-        return untilReleased(cleanedUp, std::nullopt);
-    };
-    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
-    ASSERT_TRUE(waitUntil([&] { return cleaning; }));
-
-    // A change that asks for its configuration hears back only once the connect has ended.
+    QCoro::Task<void> press;
+    const quint64 refresh = connectedWithTheLastRefreshHeld(f, press);
     f.service.addFault(heldConfigRequest(state));
-    const qsizetype asked = configRequestsBegun(f);
     state.setOutboundMode(OutboundMode::global);
-    if (configRequestsBegun(f) > asked) {
-        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
-    } else {
-        f.service.clearFaults();
-    }
-    cleanedUp->set();
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 2; }));
+
+    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
     ASSERT_TRUE(waitUntil([&] { return press.isReady(); }));
     f.service.releaseHeld();
     ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0 && !state.isBusy(); }));
@@ -271,11 +277,68 @@ TEST(EndedConnection, AChangeOfAConnectThatFailedAfterItsNodeStartedRecordsNothi
     EXPECT_EQ(state.connectionState().stateCase(), ConnectionState::Case::failed)
         << stateName(state);
     EXPECT_FALSE(state.runningConnection().has_value())
-        << "recorded as running: " << state.runningConnection()->endpoint.id.toStdString()
-        << "; tunnel calls: " << text(f.tunnel->calls);
+        << "recorded as running: " << state.runningConnection()->endpoint.id.toStdString();
+    EXPECT_EQ(text(f.tunnel->calls.filter(QStringLiteral("reload("))), "");
     EXPECT_FALSE(f.tunnel->mode.has_value());
-    EXPECT_FALSE(state.isBusy());
-    EXPECT_EQ(state.runningTaskCount(), 0);
+    runTask(state.cleanupBeforeExit());
+}
+
+// The same with a pick of us-01, which the connect never tries: its reload's first poll
+// answers "not ready" only once the connect has failed. The polling stops there, asks no
+// more and writes nothing into the records the next reports carry.
+TEST(EndedConnection, AReloadOfAConnectThatFailedStopsPolling) {
+    StateFixture f;
+    AppState& state = signedIn(f);
+    QCoro::Task<void> press;
+    const quint64 refresh = connectedWithTheLastRefreshHeld(f, press);
+    f.service.addFault(heldConfigRequest(state));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("us-01")));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 2; }));
+    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
+    ASSERT_TRUE(waitUntil([&] { return press.isReady(); }));
+
+    f.service.clearRequests();
+    f.service.releaseHeld();
+    ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0 && !state.isBusy(); }));
+    EXPECT_EQ(f.service.requests().size(), 0) << "the poll went on";
+    for (const QMap<QString, QString>& entry : state.currentStateLog()) {
+        EXPECT_FALSE(entry.value(QStringLiteral("stage")) == QStringLiteral("node_ready_wait") &&
+                     entry.value(QStringLiteral("endpointId")) == QStringLiteral("us-01"));
+    }
+    runTask(state.cleanupBeforeExit());
+}
+
+// The system proxy switched on while the connect's last refresh is out; the refresh fails,
+// ending that connection, and then the switch's call fails too. The switch says nothing, and
+// the user's choice stays on for the next node.
+TEST(EndedConnection, AProxySwitchOfAnEndedConnectionLeavesTheChoiceToTheNextNode) {
+    StateFixture f;
+    f.preferences->setBool(QStringLiteral("orvane.systemProxyEnabled"), false);
+    AppState& state = signedIn(f);
+    QCoro::Task<void> press;
+    const quint64 refresh = connectedWithTheLastRefreshHeld(f, press);
+    f.tunnel->onConnect = nullptr; // the next node starts
+    HeldProxySwitch proxySwitch(f);
+    proxySwitch.failure = QStringLiteral("管理员授权被拒绝。");
+    QCoro::Task<void> change = state.setSystemProxyEnabled(true);
+    ASSERT_TRUE(proxySwitch.untilItSwitches());
+    f.tunnel->calls.clear();
+
+    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
+    ASSERT_TRUE(waitUntil([&] { return f.tunnel->calls.contains(QStringLiteral("cleanup(1)")); }));
+    proxySwitch.release();
+    ASSERT_TRUE(waitUntil([&] { return press.isReady() && change.isReady(); }));
+    ASSERT_TRUE(untilAtRest(f));
+
+    EXPECT_EQ(stateName(state), "connected");
+    EXPECT_EQ(f.tunnel->calls.filter(QStringLiteral("connect(")).size(), 1);
+    EXPECT_TRUE(state.systemProxyEnabled());
+    EXPECT_EQ(f.preferences->boolValue(QStringLiteral("orvane.systemProxyEnabled")), true);
+    ASSERT_TRUE(state.runningConnection().has_value());
+    EXPECT_TRUE(state.runningConnection()->systemProxyEnabled);
+    EXPECT_TRUE(f.tunnel->runsSystemProxy);
+    EXPECT_EQ(state.alertMessage().value_or(QString()).toStdString(), "");
+    EXPECT_EQ(text(f.logMessages().filter(QStringLiteral("系统代理开启失败"))), "");
     runTask(state.cleanupBeforeExit());
 }
 

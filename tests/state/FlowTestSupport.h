@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include <memory>
+#include <optional>
 
 // Small steps the connection-flow tests share: a signed-in state, a keep-alive pass, held
 // requests, node starts and proxy switches that wait for the test.
@@ -129,13 +130,17 @@ struct HeldNodeStarts {
     bool starting = false;
 };
 
-// The next system-proxy switch answers only once the test lets it; later ones at once.
+// The next system-proxy switch answers only once the test lets it, failing when told to;
+// later ones at once.
 struct HeldProxySwitch {
     explicit HeldProxySwitch(StateFixture& f) {
         f.tunnel->onSetSystemProxy = [this](bool, int) -> QCoro::Task<QStringList> {
             if (!switching) {
                 switching = true;
                 co_await answered.wait();
+                if (failure) {
+                    throw OrvaneRuntimeError::connectionFailed(*failure);
+                }
             }
             co_return QStringList{};
         };
@@ -147,6 +152,7 @@ struct HeldProxySwitch {
 
     OneShotEvent answered;
     bool switching = false;
+    std::optional<QString> failure;
 };
 
 } // namespace orvane::test

@@ -85,6 +85,33 @@ TEST(ConnectionPreferences, ModeChangesReloadInPlaceAndFailuresKeepTheConnection
     runTask(state.cleanupBeforeExit());
 }
 
+// The menus' manual reload with nothing changed: what runs is already what was chosen, yet the
+// service is asked for a fresh configuration and the tunnel reloads it.
+TEST(ConnectionPreferences, AManualReloadFetchesAFreshConfigurationAndReloads) {
+    for (const QString& reason :
+         {QStringLiteral("状态栏菜单手动重载配置"), QStringLiteral("菜单手动重载配置")}) {
+        SCOPED_TRACE(reason.toStdString());
+        StateFixture f;
+        AppState& state = connected(f);
+        f.service.clearRequests();
+        runTask(state.reloadActiveConfiguration(reason));
+
+        qsizetype configRequests = 0;
+        for (const DevService::RecordedRequest& request : f.service.requests()) {
+            configRequests += request.path.endsWith(QStringLiteral("/protocol-config")) ? 1 : 0;
+        }
+        EXPECT_EQ(configRequests, 1);
+        EXPECT_EQ(f.tunnel->calls, QStringList{QStringLiteral("reload(hk-01)")});
+        EXPECT_TRUE(f.logMessages().contains(reason + QStringLiteral("，正在生成新配置。")));
+        EXPECT_EQ(f.logMessages().first(), QStringLiteral("配置已热重载：香港 VLESS。"));
+        ASSERT_FALSE(state.currentStateLog().isEmpty());
+        EXPECT_EQ(state.currentStateLog().last().value(QStringLiteral("message")),
+                  QStringLiteral("菜单配置热重载成功。"));
+        EXPECT_FALSE(state.isBusy());
+        runTask(state.cleanupBeforeExit());
+    }
+}
+
 TEST(ConnectionPreferences, FailedReloadAfterANodePickKeepsTheRunningNode) {
     StateFixture f;
     AppState& state = connected(f);
