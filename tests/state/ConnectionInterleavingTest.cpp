@@ -65,6 +65,11 @@ constexpr qint64 kSettleLimitMs = 30000;
 constexpr int kDecisionLimit = 500;
 // Failing seeds printed in full by one entry; the rest get one line each.
 constexpr int kFullTracesPerEntry = 3;
+// The reach floor: a kind reached by fewer than 1 % of an entry's seeds fails it, judged on
+// entries of this many seeds or more, where a kind the profile reaches often enough falls under
+// it only when it is really lost. The sanitized build's smaller entries replay seeds the plain
+// build judges; they only print their counts.
+constexpr int kFloorSeeds = 400;
 
 // --- Drawing ---------------------------------------------------------------------------------
 
@@ -101,12 +106,11 @@ private:
 // How often work is held, and how often it fails when let go.
 constexpr double kHold = 0.3;
 constexpr double kNodeStartFails = 0.15;
-constexpr double kReloadFails = 0.15;
-constexpr double kProxySwitchFails = 0.2;
 constexpr double kConfigRequestFails = 0.15;
 constexpr double kDeviceListFails = 0.05;
 
-// What a walk draws, and how often.
+// What a walk draws, and how often. The rarer kinds of event each profile must reach sit well
+// above the reach floor, so that an entry falls under it only when one is really lost.
 struct Profile {
     const char* name;
     int minSteps;
@@ -116,16 +120,20 @@ struct Profile {
     int releaseWeight;
     int keepAliveWeight;
     // Of one user action.
+    int proxyWeight;
     int signOutWeight;
+    int signInWeight; // while signed out
     int exitWeight;
     double healthCheckFails;
     double reloadLosesSingBox;
+    double reloadFails;
+    double proxySwitchFails;
     // How often a take-down is held: a connect pressed beside one must wait for it.
     double takeDownHold;
 };
 
-constexpr Profile kShortProfile{"short", 4, 10, 10, 8, 8, 2, 0, 0.7, 0.2, kHold};
-constexpr Profile kLongProfile{"long", 4, 16, 10, 8, 12, 4, 1, 0.8, 0.2, 0.7};
+constexpr Profile kShortProfile{"short", 4, 10, 10, 8, 12, 5, 4, 24, 0, 0.9, 0.35, 0.2, 0.4, kHold};
+constexpr Profile kLongProfile{"long", 4, 16, 10, 8, 16, 5, 3, 16, 1, 0.9, 0.35, 0.25, 0.4, 0.7};
 
 const Profile& profileNamed(const std::string& name) {
     return name == kLongProfile.name ? kLongProfile : kShortProfile;
@@ -501,17 +509,18 @@ QString Walk::userAction(bool first) {
         }
     }
     enum { toggle, pick, mode, ai, proxy, signOut, signIn, exit };
-    const int action = first ? toggle
-                             : m_dice.weighted({
-                                   signedIn ? 8 : 1,                       // toggle
-                                   others.isEmpty() ? 0 : 6,               // pick
-                                   3,                                      // mode
-                                   3,                                      // ai
-                                   3,                                      // proxy
-                                   signedIn ? m_profile.signOutWeight : 0, // sign out
-                                   !signedIn && m_signingIn == 0 ? 8 : 0,  // sign in
-                                   m_profile.exitWeight,                   // quit
-                               });
+    const int action =
+        first ? toggle
+              : m_dice.weighted({
+                    signedIn ? 8 : 1,                                           // toggle
+                    others.isEmpty() ? 0 : 6,                                   // pick
+                    3,                                                          // mode
+                    3,                                                          // ai
+                    m_profile.proxyWeight,                                      // proxy
+                    signedIn ? m_profile.signOutWeight : 0,                     // sign out
+                    !signedIn && m_signingIn == 0 ? m_profile.signInWeight : 0, // sign in
+                    m_profile.exitWeight,                                       // quit
+                });
     using C = ConnectionState::Case;
     // Each action as the window or the menu starts it.
     switch (action) {
@@ -671,15 +680,15 @@ bool Walk::decideCall(const std::shared_ptr<TunnelCall>& call) {
     const bool check = call->kind == CallKind::healthCheck;
     if (m_resting) {
         // Refusals at rest too: a flow that tries again by itself would not end.
-        call->fails =
-            (reload && m_dice.chance(kReloadFails)) || (proxy && m_dice.chance(kProxySwitchFails));
+        call->fails = (reload && m_dice.chance(m_profile.reloadFails)) ||
+                      (proxy && m_dice.chance(m_profile.proxySwitchFails));
     } else {
         if (reload && m_dice.chance(m_profile.reloadLosesSingBox)) {
             call->losesSingBox = true;
         } else {
             call->fails = (start && m_dice.chance(kNodeStartFails)) ||
-                          (reload && m_dice.chance(kReloadFails)) ||
-                          (proxy && m_dice.chance(kProxySwitchFails)) ||
+                          (reload && m_dice.chance(m_profile.reloadFails)) ||
+                          (proxy && m_dice.chance(m_profile.proxySwitchFails)) ||
                           (check && m_dice.chance(m_profile.healthCheckFails));
         }
         if (m_dice.chance(call->kind == CallKind::takeDown ? m_profile.takeDownHold : kHold)) {
@@ -1100,7 +1109,8 @@ void expectComesToRest(std::uint32_t seed, const Profile& profile = kShortProfil
 }
 
 // Plays seeds [first, first + count): every breach fails the test, and so does a kind of event
-// the profile draws that fewer than 1 % of the seeds reached. Prints what they reached.
+// the profile draws that fewer than 1 % of the seeds reached, where there are enough of them.
+// Prints what they reached.
 void sweep(const Profile& profile, std::uint32_t first, int count) {
     std::array<int, kReachedKinds> seedsReaching{};
     int printed = 0;
@@ -1123,7 +1133,7 @@ void sweep(const Profile& profile, std::uint32_t first, int count) {
         std::cout << "  " << reachedName(kind) << ": " << reached << " ("
                   << (100.0 * reached / count) << " %)"
                   << (draws(profile, kind) ? "" : ", not drawn") << "\n";
-        if (draws(profile, kind)) {
+        if (draws(profile, kind) && count >= kFloorSeeds) {
             EXPECT_GE(reached * 100, count) << profile.name << " walks reach " << reachedName(kind)
                                             << " in " << reached << " of " << count << " seeds";
         }

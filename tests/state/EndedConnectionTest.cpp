@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace orvane;
 using namespace orvane::test;
 using dev::DevService;
@@ -254,6 +256,18 @@ quint64 connectedWithTheLastRefreshHeld(StateFixture& f, QCoro::Task<void>& pres
     return f.service.heldRequests().first().id;
 }
 
+// `change` is made while that refresh is out, its configuration request held too. The refresh
+// fails, and so does every other node: returns once the connect has ended, that request held.
+void changeWhileTheLastRefreshIsOut(StateFixture& f, const std::function<void()>& change) {
+    QCoro::Task<void> press;
+    const quint64 refresh = connectedWithTheLastRefreshHeld(f, press);
+    f.service.addFault(heldConfigRequest(*f.state));
+    change();
+    EXPECT_TRUE(waitUntil([&] { return f.service.heldCount() == 2; }));
+    EXPECT_TRUE(f.service.releaseHeld(refresh, 500));
+    EXPECT_TRUE(waitUntil([&] { return press.isReady(); }));
+}
+
 } // namespace
 
 // The connect's last device refresh is out while the state says connected, and the mode is
@@ -263,14 +277,7 @@ quint64 connectedWithTheLastRefreshHeld(StateFixture& f, QCoro::Task<void>& pres
 TEST(EndedConnection, AChangeOfAConnectThatFailedAfterItsNodeStartedRecordsNothing) {
     StateFixture f;
     AppState& state = signedIn(f);
-    QCoro::Task<void> press;
-    const quint64 refresh = connectedWithTheLastRefreshHeld(f, press);
-    f.service.addFault(heldConfigRequest(state));
-    state.setOutboundMode(OutboundMode::global);
-    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 2; }));
-
-    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
-    ASSERT_TRUE(waitUntil([&] { return press.isReady(); }));
+    changeWhileTheLastRefreshIsOut(f, [&] { state.setOutboundMode(OutboundMode::global); });
     f.service.releaseHeld();
     ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0 && !state.isBusy(); }));
 
@@ -289,14 +296,8 @@ TEST(EndedConnection, AChangeOfAConnectThatFailedAfterItsNodeStartedRecordsNothi
 TEST(EndedConnection, AReloadOfAConnectThatFailedStopsPolling) {
     StateFixture f;
     AppState& state = signedIn(f);
-    QCoro::Task<void> press;
-    const quint64 refresh = connectedWithTheLastRefreshHeld(f, press);
-    f.service.addFault(heldConfigRequest(state));
-    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("us-01")));
-    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 2; }));
-    ASSERT_TRUE(f.service.releaseHeld(refresh, 500));
-    ASSERT_TRUE(waitUntil([&] { return press.isReady(); }));
-
+    changeWhileTheLastRefreshIsOut(
+        f, [&] { state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("us-01"))); });
     f.service.clearRequests();
     f.service.releaseHeld();
     ASSERT_TRUE(waitUntil([&] { return state.runningTaskCount() == 0 && !state.isBusy(); }));
