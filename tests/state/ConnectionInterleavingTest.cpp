@@ -49,7 +49,7 @@ namespace {
 // sample. Each test entry plays one slice, so that ctest runs them side by side.
 #ifdef ORVANE_INTERLEAVING_SAMPLE
 constexpr int kShortSeeds = 1000;
-constexpr int kShortSeedsPerEntry = 500;
+constexpr int kShortSeedsPerEntry = 250;
 constexpr int kLongSeeds = 1000;
 constexpr int kLongSeedsPerEntry = 200;
 #else
