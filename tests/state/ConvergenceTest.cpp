@@ -571,18 +571,18 @@ TEST(Convergence, AReloadWhoseChoicesAlreadyRunCallsNothing) {
     runTask(state.cleanupBeforeExit());
 }
 
-// A manual reload whose configuration is still out when a node is picked and picked back: it
-// gives way to the newer reloads, and the last of them, though its choices already run, still
-// brings the fresh configuration the user asked for.
+// A manual reload asked while a pick's reload waits for its configuration, and the pick undone
+// behind it: both give way to the newest reload, whose choices already run. It still brings
+// the fresh configuration the user asked for.
 TEST(Convergence, AManualReloadThatGivesWayStillReachesTheTunnel) {
     StateFixture f;
     AppState& state = signedIn(f);
     runTask(state.toggleConnection());
     f.tunnel->calls.clear();
     f.service.addFault(heldConfigRequest(state));
-    state.spawn(state.reloadActiveConfiguration(QStringLiteral("菜单手动重载配置")));
-    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
     state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    state.spawn(state.reloadActiveConfiguration(QStringLiteral("菜单手动重载配置")));
     state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("hk-01")));
     f.service.releaseHeld();
     ASSERT_TRUE(untilAtRest(f));

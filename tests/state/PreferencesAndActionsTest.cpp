@@ -101,12 +101,12 @@ TEST(ConnectionPreferences, AManualReloadFetchesAFreshConfigurationAndReloads) {
             configRequests += request.path.endsWith(QStringLiteral("/protocol-config")) ? 1 : 0;
         }
         EXPECT_EQ(configRequests, 1);
-        EXPECT_EQ(f.tunnel->calls, QStringList{QStringLiteral("reload(hk-01)")});
+        EXPECT_EQ(f.tunnel->calls.join(QLatin1Char(' ')).toStdString(), "reload(hk-01)");
         EXPECT_TRUE(f.logMessages().contains(reason + QStringLiteral("，正在生成新配置。")));
-        EXPECT_EQ(f.logMessages().first(), QStringLiteral("配置已热重载：香港 VLESS。"));
+        EXPECT_EQ(f.logMessages().first().toStdString(), "配置已热重载：香港 VLESS。");
         ASSERT_FALSE(state.currentStateLog().isEmpty());
-        EXPECT_EQ(state.currentStateLog().last().value(QStringLiteral("message")),
-                  QStringLiteral("菜单配置热重载成功。"));
+        EXPECT_EQ(state.currentStateLog().last().value(QStringLiteral("message")).toStdString(),
+                  "菜单配置热重载成功。");
         EXPECT_FALSE(state.isBusy());
         runTask(state.cleanupBeforeExit());
     }
