@@ -79,6 +79,17 @@ int healthChecks(const StateFixture& f) {
     return static_cast<int>(f.tunnel->calls.filter(QStringLiteral("health(")).size());
 }
 
+// Connected to hk-01, with no tunnel call recorded yet; then jp-01 is picked, and its reload
+// waits for its configuration.
+bool connectedWithAPicksConfigurationHeld(StateFixture& f) {
+    AppState& state = *f.state;
+    runTask(state.toggleConnection());
+    f.tunnel->calls.clear();
+    f.service.addFault(heldConfigRequest(state));
+    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
+    return waitUntil([&] { return f.service.heldCount() == 1; });
+}
+
 bool logHas(const StateFixture& f, const QString& text) {
     return f.logMessages().join(QLatin1Char('\n')).contains(text);
 }
@@ -521,11 +532,7 @@ TEST(Convergence, AReloadLeavesTheTunnelToANewerOne) {
         SCOPED_TRACE(olderFails);
         StateFixture f;
         AppState& state = signedIn(f);
-        runTask(state.toggleConnection());
-        f.tunnel->calls.clear();
-        f.service.addFault(heldConfigRequest(state));
-        state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
-        ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+        ASSERT_TRUE(connectedWithAPicksConfigurationHeld(f));
         state.setOutboundMode(OutboundMode::direct);
         const quint64 older = f.service.heldRequests().first().id;
         f.service.releaseHeld(older, olderFails ? std::optional(500) : std::nullopt);
@@ -577,11 +584,7 @@ TEST(Convergence, AReloadWhoseChoicesAlreadyRunCallsNothing) {
 TEST(Convergence, AManualReloadThatGivesWayStillReachesTheTunnel) {
     StateFixture f;
     AppState& state = signedIn(f);
-    runTask(state.toggleConnection());
-    f.tunnel->calls.clear();
-    f.service.addFault(heldConfigRequest(state));
-    state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("jp-01")));
-    ASSERT_TRUE(waitUntil([&] { return f.service.heldCount() == 1; }));
+    ASSERT_TRUE(connectedWithAPicksConfigurationHeld(f));
     state.spawn(state.reloadActiveConfiguration(QStringLiteral("菜单手动重载配置")));
     state.selectEndpointFromMenu(endpointWithId(state, QStringLiteral("hk-01")));
     f.service.releaseHeld();
